@@ -1,0 +1,4 @@
+#include "controller_state.h"
+
+// Zero-initialised: no constructor runs at load time.
+ControllerState Controller;

@@ -1,0 +1,87 @@
+// Selection of the back-end by Chipset, once per operation.
+#include "controller_state.h"
+#include "hosts/host_contract.h"
+
+namespace Route {
+
+ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)byte;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode SendByte(UCHAR address, UCHAR byte) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)byte;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)command, (void)byte;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)command, (void)byte;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)command, (void)word;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)command, (void)word;
+      return kResultNotSupported;
+  }
+}
+
+}  // namespace Route
+
+ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)command, (void)buffer, (void)count;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR count) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)command, (void)data, (void)count;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode ExchangeMessage(UCHAR address, UCHAR* data, UCHAR* count, ULONG limit) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)data, (void)count, (void)limit;
+      return kResultNotSupported;
+  }
+}
+
+ResultCode WriteMessage(UCHAR address, const UCHAR* data, UCHAR count) {
+  switch (Controller.Chipset) {
+    default:
+      (void)address, (void)data, (void)count;
+      return kResultNotSupported;
+  }
+}

@@ -1,0 +1,175 @@
+// SMBus requests: validate the record, run one operation while holding the
+// bus event, build the reply in the system buffer.
+//
+// Every reply stays within the caller's output buffer: a successful reply
+// that does not fit is cut to the output length and completes with
+// STATUS_BUFFER_OVERFLOW, so the caller sees both the bytes that fit and that
+// there were more. Nothing past the input length is ever sent on the bus.
+#include "controller_state.h"
+#include "hosts/host_contract.h"
+#include "requests.h"
+
+using namespace omzi2c;
+
+namespace {
+
+struct SmbRecord {
+  UCHAR address;
+  UCHAR command;
+  UCHAR count;
+};
+
+struct SmbOutcome {
+  ResultCode result;
+  ULONG_PTR length;  // bytes of reply
+  bool truncated;    // a successful reply was longer than the output buffer
+};
+
+bool IsBlockRecordCode(ULONG code) {
+  return code == kIoctlBlockRead || code == kIoctlBlockWrite || code == kIoctlExchangeMessage ||
+         code == kIoctlWriteMessage;
+}
+
+bool IsReadingCode(ULONG code) {
+  return code == kIoctlReceiveBytes || code == kIoctlReadWithCommand ||
+         code == kIoctlBlockRead || code == kIoctlExchangeMessage;
+}
+
+ULONG Larger(ULONG a, ULONG b) { return a > b ? a : b; }
+ULONG Smaller(ULONG a, ULONG b) { return a < b ? a : b; }
+
+// The record's length rules; false means STATUS_INVALID_PARAMETER with no bus
+// activity.
+bool LengthsValid(ULONG code, ULONG in, ULONG out, const UCHAR* buffer) {
+  if (code == kIoctlUnsupported) return true;
+  const ULONG minimum = IsBlockRecordCode(code) ? kSmbBlockRecordLength : kSmbShortRecordLength;
+  if (in < minimum) return false;
+  const ULONG count = buffer[kSmbCountOffset];
+  switch (code) {
+    case kIoctlReceiveBytes:
+    case kIoctlReadWithCommand:
+      return out >= count;
+    case kIoctlWriteWithCommand:
+    case kIoctlSendBytes:
+      return in == count + kSmbDataOffset + 3;  // fixed part plus the data bytes
+    case kIoctlExchangeMessage:
+    case kIoctlWriteMessage:
+      return count + kSmbDataOffset <= in;  // every byte sent comes from the input
+    default:
+      return true;
+  }
+}
+
+// A reading code's successful reply of `length` bytes, cut to the output buffer.
+SmbOutcome DataReply(ULONG length, ULONG out) {
+  if (length > out) return {kResultSuccess, out, true};
+  return {kResultSuccess, length, false};
+}
+
+SmbOutcome RunExchangeMessage(const SmbRecord& record, UCHAR* buffer, ULONG in, ULONG out) {
+  UCHAR count = record.count;
+  const ResultCode result = ExchangeMessage(record.address, buffer + kSmbDataOffset, &count,
+                                            ExchangeMessageLimit(in, out));
+  if (result != kResultSuccess) return {result, 0, false};
+  return DataReply(MoveExchangeReply(buffer, count), out);
+}
+
+SmbOutcome RunBlockRead(const SmbRecord& record, UCHAR* buffer, ULONG out) {
+  UCHAR count = record.count;
+  const ResultCode result = BlockRead(record.address, record.command, buffer, &count);
+  if (result != kResultSuccess) return {result, 0, false};
+  return DataReply(count, out);
+}
+
+// Runs the code's operation; the caller holds the bus event.
+SmbOutcome RunOperation(ULONG code, const SmbRecord& record, UCHAR* buffer, ULONG in, ULONG out) {
+  UCHAR* data = buffer + kSmbDataOffset;
+  if (code == kIoctlBlockRead || code == kIoctlReceiveBytes || code == kIoctlReadWithCommand) {
+    for (ULONG i = 0; i < out; ++i) buffer[i] = 0;
+  }
+  ResultCode result;
+  switch (code) {
+    case kIoctlBlockRead:
+      return RunBlockRead(record, buffer, out);
+    case kIoctlReceiveBytes:
+      result = ReceiveBytes(record.address, buffer, record.count);
+      return {result, result == kResultSuccess ? out : 0, false};
+    case kIoctlReadWithCommand:
+      result = ReadWithCommand(record.address, record.command, buffer, record.count);
+      return {result, result == kResultSuccess ? out : 0, false};
+    case kIoctlWriteWithCommand:
+      return {WriteWithCommand(record.address, record.command, data, record.count), 0, false};
+    case kIoctlSendBytes:
+      return {SendBytes(record.address, data, record.count), 0, false};
+    case kIoctlBlockWrite:
+      return {BlockWrite(record.address, record.command, data, record.count), 0, false};
+    case kIoctlWriteMessage:
+      return {WriteMessage(record.address, data, record.count), 0, false};
+    case kIoctlExchangeMessage:
+      return RunExchangeMessage(record, buffer, in, out);
+    default:
+      return {kResultNotSupported, 0, false};
+  }
+}
+
+// Error reply of the reading codes: the result and the host's last status,
+// as much of it as the output buffer holds.
+void WriteErrorReply(SmbOutcome* outcome, UCHAR* buffer, ULONG out) {
+  buffer[0] = static_cast<UCHAR>(outcome->result & 0xFF);
+  buffer[1] = Controller.LastHostStatus;
+  outcome->length = Smaller(kSmbErrorReplyLength, out);
+}
+
+}  // namespace
+
+ULONG ExchangeMessageLimit(ULONG in, ULONG out) {
+  return Smaller(Larger(in, out) - kSmbDataOffset, out);
+}
+
+ULONG MoveExchangeReply(UCHAR* buffer, UCHAR count) {
+  const ULONG replyLength = static_cast<ULONG>(count) + 1;  // 256 for a 255-byte reply
+  const UCHAR* data = buffer + kSmbDataOffset;
+  for (ULONG i = 0; i < replyLength; ++i) buffer[i] = data[i];  // forward copy, overlapping
+  return replyLength;
+}
+
+bool IsSmbControlCode(ULONG code) {
+  switch (code) {
+    case kIoctlReceiveBytes:
+    case kIoctlReadWithCommand:
+    case kIoctlWriteWithCommand:
+    case kIoctlSendBytes:
+    case kIoctlUnsupported:
+    case kIoctlBlockRead:
+    case kIoctlBlockWrite:
+    case kIoctlExchangeMessage:
+    case kIoctlWriteMessage:
+      return true;
+    default:
+      return false;
+  }
+}
+
+NTSTATUS HandleSmbRequest(DeviceExtension* extension, PIRP irp, PIO_STACK_LOCATION stack,
+                          ULONG code) {
+  const ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
+  const ULONG out = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  UCHAR* buffer = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
+  if (!LengthsValid(code, in, out, buffer)) return STATUS_INVALID_PARAMETER;
+
+  SmbRecord record = {0, 0, 0};
+  if (code != kIoctlUnsupported) {
+    record = {buffer[kSmbAddressOffset], buffer[kSmbCommandOffset], buffer[kSmbCountOffset]};
+  }
+
+  KeWaitForSingleObject(extension->BusEvent, Executive, KernelMode, FALSE, nullptr);
+  SmbOutcome outcome = RunOperation(code, record, buffer, in, out);
+  if (outcome.result != kResultSuccess && IsReadingCode(code)) {
+    WriteErrorReply(&outcome, buffer, out);
+  }
+  KeSetEvent(extension->BusEvent, IO_NO_INCREMENT, FALSE);
+
+  irp->IoStatus.Information = outcome.length;
+  if (outcome.truncated) return STATUS_BUFFER_OVERFLOW;
+  return ToNtStatus(outcome.result);
+}

@@ -1,0 +1,15 @@
+# Kernel sources, shared by the user-space build and the Windows driver build.
+set(OMZI2C_KERNEL_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(OMZI2C_KERNEL_SOURCES
+  ${OMZI2C_KERNEL_DIR}/controller_state.cpp
+  ${OMZI2C_KERNEL_DIR}/dispatch.cpp
+  ${OMZI2C_KERNEL_DIR}/port_request.cpp
+  ${OMZI2C_KERNEL_DIR}/smb_request.cpp
+  ${OMZI2C_KERNEL_DIR}/platform/smb_delay.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/composed.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/router.cpp
+)
+# Freestanding: no exceptions, no RTTI, no unwind tables, no standard library.
+set(OMZI2C_KERNEL_FLAGS
+  -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -fno-threadsafe-statics -Wall -Wextra -Wshadow -Werror)
