@@ -15,5 +15,6 @@ inline void StoreLe16(UCHAR* bytes, USHORT value) {
 }
 
 inline void StoreLe32(UCHAR* bytes, ULONG value) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<UCHAR>(value >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<UCHAR>(value >> (8 * i));
 }

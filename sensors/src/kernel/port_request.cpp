@@ -7,7 +7,9 @@
 using omzi2c::kIoctlPortRead;
 using omzi2c::kIoctlPortWrite;
 
-bool IsPortControlCode(ULONG code) { return code == kIoctlPortRead || code == kIoctlPortWrite; }
+bool IsPortControlCode(ULONG code) {
+  return code == kIoctlPortRead || code == kIoctlPortWrite;
+}
 
 namespace {
 

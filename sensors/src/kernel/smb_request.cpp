@@ -31,12 +31,16 @@ bool IsBlockRecordCode(ULONG code) {
 }
 
 bool IsReadingCode(ULONG code) {
-  return code == kIoctlReceiveBytes || code == kIoctlReadWithCommand ||
-         code == kIoctlBlockRead || code == kIoctlExchangeMessage;
+  return code == kIoctlReceiveBytes || code == kIoctlReadWithCommand || code == kIoctlBlockRead ||
+         code == kIoctlExchangeMessage;
 }
 
-ULONG Larger(ULONG a, ULONG b) { return a > b ? a : b; }
-ULONG Smaller(ULONG a, ULONG b) { return a < b ? a : b; }
+ULONG Larger(ULONG a, ULONG b) {
+  return a > b ? a : b;
+}
+ULONG Smaller(ULONG a, ULONG b) {
+  return a < b ? a : b;
+}
 
 // The record's length rules; false means STATUS_INVALID_PARAMETER with no bus
 // activity.
@@ -85,7 +89,8 @@ SmbOutcome RunBlockRead(const SmbRecord& record, UCHAR* buffer, ULONG out) {
 SmbOutcome RunOperation(ULONG code, const SmbRecord& record, UCHAR* buffer, ULONG in, ULONG out) {
   UCHAR* data = buffer + kSmbDataOffset;
   if (code == kIoctlBlockRead || code == kIoctlReceiveBytes || code == kIoctlReadWithCommand) {
-    for (ULONG i = 0; i < out; ++i) buffer[i] = 0;
+    for (ULONG i = 0; i < out; ++i)
+      buffer[i] = 0;
   }
   ResultCode result;
   switch (code) {
@@ -129,7 +134,8 @@ ULONG ExchangeMessageLimit(ULONG in, ULONG out) {
 ULONG MoveExchangeReply(UCHAR* buffer, UCHAR count) {
   const ULONG replyLength = static_cast<ULONG>(count) + 1;  // 256 for a 255-byte reply
   const UCHAR* data = buffer + kSmbDataOffset;
-  for (ULONG i = 0; i < replyLength; ++i) buffer[i] = data[i];  // forward copy, overlapping
+  for (ULONG i = 0; i < replyLength; ++i)
+    buffer[i] = data[i];  // forward copy, overlapping
   return replyLength;
 }
 

@@ -77,11 +77,19 @@ VirtualClock& DefaultVirtualClock() {
   return clock;
 }
 
-void InstallClock(Clock* clock) { installed = clock; }
+void InstallClock(Clock* clock) {
+  installed = clock;
+}
 
-Clock& CurrentClock() { return installed != nullptr ? *installed : DefaultVirtualClock(); }
+Clock& CurrentClock() {
+  return installed != nullptr ? *installed : DefaultVirtualClock();
+}
 
-ScopedClock::ScopedClock(Clock* clock) : previous_(installed) { installed = clock; }
-ScopedClock::~ScopedClock() { installed = previous_; }
+ScopedClock::ScopedClock(Clock* clock) : previous_(installed) {
+  installed = clock;
+}
+ScopedClock::~ScopedClock() {
+  installed = previous_;
+}
 
 }  // namespace ntemu

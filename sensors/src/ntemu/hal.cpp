@@ -40,12 +40,24 @@ void ReportPause(const ntemu::Pause& pause) {
 
 extern "C" {
 
-UCHAR READ_PORT_UCHAR(PUCHAR Port) { return static_cast<UCHAR>(ReadPort(Port, Width::Byte)); }
-USHORT READ_PORT_USHORT(PUSHORT Port) { return static_cast<USHORT>(ReadPort(Port, Width::Word)); }
-ULONG READ_PORT_ULONG(PULONG Port) { return ReadPort(Port, Width::Dword); }
-VOID WRITE_PORT_UCHAR(PUCHAR Port, UCHAR Value) { WritePort(Port, Width::Byte, Value); }
-VOID WRITE_PORT_USHORT(PUSHORT Port, USHORT Value) { WritePort(Port, Width::Word, Value); }
-VOID WRITE_PORT_ULONG(PULONG Port, ULONG Value) { WritePort(Port, Width::Dword, Value); }
+UCHAR READ_PORT_UCHAR(PUCHAR Port) {
+  return static_cast<UCHAR>(ReadPort(Port, Width::Byte));
+}
+USHORT READ_PORT_USHORT(PUSHORT Port) {
+  return static_cast<USHORT>(ReadPort(Port, Width::Word));
+}
+ULONG READ_PORT_ULONG(PULONG Port) {
+  return ReadPort(Port, Width::Dword);
+}
+VOID WRITE_PORT_UCHAR(PUCHAR Port, UCHAR Value) {
+  WritePort(Port, Width::Byte, Value);
+}
+VOID WRITE_PORT_USHORT(PUSHORT Port, USHORT Value) {
+  WritePort(Port, Width::Word, Value);
+}
+VOID WRITE_PORT_ULONG(PULONG Port, ULONG Value) {
+  WritePort(Port, Width::Dword, Value);
+}
 
 VOID KeStallExecutionProcessor(ULONG MicroSeconds) {
   ntemu::CurrentClock().BusyWait(MicroSeconds);

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <vector>
 
-extern "C" VOID IofCompleteRequest(PIRP Irp, CCHAR) { Irp->Completed = TRUE; }
+extern "C" VOID IofCompleteRequest(PIRP Irp, CCHAR) {
+  Irp->Completed = TRUE;
+}
 
 namespace ntemu {
 
@@ -19,7 +21,8 @@ IoResult Dispatch(PDEVICE_OBJECT device, IRP& irp, IO_STACK_LOCATION& stack) {
 
   IoResult result{};
   PDRIVER_DISPATCH routine = device->DriverObject->MajorFunction[stack.MajorFunction];
-  const NTSTATUS returned = routine != nullptr ? routine(device, &irp) : STATUS_INVALID_DEVICE_REQUEST;
+  const NTSTATUS returned =
+      routine != nullptr ? routine(device, &irp) : STATUS_INVALID_DEVICE_REQUEST;
   result.completed = routine == nullptr || irp.Completed;
   result.status = routine != nullptr ? irp.IoStatus.Status : returned;
   result.information = irp.IoStatus.Information;
@@ -29,8 +32,8 @@ IoResult Dispatch(PDEVICE_OBJECT device, IRP& irp, IO_STACK_LOCATION& stack) {
 
 }  // namespace
 
-IoResult DeviceIoControl(PDEVICE_OBJECT device, ULONG code, const void* input,
-                         ULONG inputLength, void* output, ULONG outputLength) {
+IoResult DeviceIoControl(PDEVICE_OBJECT device, ULONG code, const void* input, ULONG inputLength,
+                         void* output, ULONG outputLength) {
   std::vector<uint8_t> systemBuffer(std::max(inputLength, outputLength), kSystemBufferPoison);
   if (inputLength != 0) std::memcpy(systemBuffer.data(), input, inputLength);
 

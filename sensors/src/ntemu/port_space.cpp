@@ -17,8 +17,7 @@ uint32_t OpenBus(Width width) {
 }
 
 bool operator==(const PortAccess& a, const PortAccess& b) {
-  return a.direction == b.direction && a.width == b.width && a.port == b.port &&
-         a.value == b.value;
+  return a.direction == b.direction && a.width == b.width && a.port == b.port && a.value == b.value;
 }
 
 std::ostream& operator<<(std::ostream& out, const PortAccess& access) {
@@ -35,7 +34,9 @@ void RecordingPortSpace::Queue(uint32_t port, uint32_t value, size_t times) {
   queued_[port].push_back({value, times});
 }
 
-void RecordingPortSpace::SetDefault(uint32_t port, uint32_t value) { defaults_[port] = value; }
+void RecordingPortSpace::SetDefault(uint32_t port, uint32_t value) {
+  defaults_[port] = value;
+}
 
 uint32_t RecordingPortSpace::Read(uint32_t port, Width width) {
   uint32_t value;
@@ -83,11 +84,19 @@ OpenBusPortSpace openBus;
 PortSpace* installed = nullptr;
 }  // namespace
 
-void InstallPortSpace(PortSpace* space) { installed = space; }
+void InstallPortSpace(PortSpace* space) {
+  installed = space;
+}
 
-PortSpace& CurrentPortSpace() { return installed != nullptr ? *installed : openBus; }
+PortSpace& CurrentPortSpace() {
+  return installed != nullptr ? *installed : openBus;
+}
 
-ScopedPortSpace::ScopedPortSpace(PortSpace* space) : previous_(installed) { installed = space; }
-ScopedPortSpace::~ScopedPortSpace() { installed = previous_; }
+ScopedPortSpace::ScopedPortSpace(PortSpace* space) : previous_(installed) {
+  installed = space;
+}
+ScopedPortSpace::~ScopedPortSpace() {
+  installed = previous_;
+}
 
 }  // namespace ntemu

@@ -6,16 +6,26 @@ void Timeline::OnPortAccess(const PortAccess& access) {
   entries_.push_back({false, access, Pause{}});
 }
 
-void Timeline::OnPause(const Pause& pause) { entries_.push_back({true, PortAccess{}, pause}); }
+void Timeline::OnPause(const Pause& pause) {
+  entries_.push_back({true, PortAccess{}, pause});
+}
 
 namespace {
 TraceSink* installed = nullptr;
 }  // namespace
 
-void InstallTraceSink(TraceSink* sink) { installed = sink; }
-TraceSink* CurrentTraceSink() { return installed; }
+void InstallTraceSink(TraceSink* sink) {
+  installed = sink;
+}
+TraceSink* CurrentTraceSink() {
+  return installed;
+}
 
-ScopedTraceSink::ScopedTraceSink(TraceSink* sink) : previous_(installed) { installed = sink; }
-ScopedTraceSink::~ScopedTraceSink() { installed = previous_; }
+ScopedTraceSink::ScopedTraceSink(TraceSink* sink) : previous_(installed) {
+  installed = sink;
+}
+ScopedTraceSink::~ScopedTraceSink() {
+  installed = previous_;
+}
 
 }  // namespace ntemu

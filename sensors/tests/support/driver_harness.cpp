@@ -7,8 +7,7 @@
 
 namespace omzi2c::testing {
 
-DriverHarness::DriverHarness(bool portService, bool smbService, int32_t chipset,
-                             uint16_t smbBase) {
+DriverHarness::DriverHarness(bool portService, bool smbService, int32_t chipset, uint16_t smbBase) {
   Controller = ControllerState{};
   Controller.ISAPortDriverEnable = portService ? 1 : 0;
   Controller.I2CDriverEnable = smbService ? 1 : 0;
@@ -27,19 +26,25 @@ DriverHarness::DriverHarness(bool portService, bool smbService, int32_t chipset,
   extension_.BusEvent = smbService ? &event_ : nullptr;
 }
 
-DriverHarness::~DriverHarness() { Controller = ControllerState{}; }
+DriverHarness::~DriverHarness() {
+  Controller = ControllerState{};
+}
 
-Reply DriverHarness::Ioctl(uint32_t code, const std::vector<uint8_t>& input,
-                           uint32_t outputLength, uint8_t outputFill) {
+Reply DriverHarness::Ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
+                           uint8_t outputFill) {
   Reply reply;
   reply.bytes.assign(outputLength, outputFill);
-  reply.io = ntemu::DeviceIoControl(&device_, code, input.data(),
-                                    static_cast<ULONG>(input.size()), reply.bytes.data(),
-                                    outputLength);
+  reply.io = ntemu::DeviceIoControl(&device_, code, input.data(), static_cast<ULONG>(input.size()),
+                                    reply.bytes.data(), outputLength);
   return reply;
 }
 
 ntemu::IoResult DriverHarness::Send(uint8_t majorFunction) {
+  return ntemu::SendRequest(&device_, majorFunction);
+}
+
+ntemu::IoResult DriverHarness::SendTo(uint8_t majorFunction) {
+  driver_.MajorFunction[majorFunction] = DispatchRequest;
   return ntemu::SendRequest(&device_, majorFunction);
 }
 

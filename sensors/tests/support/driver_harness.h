@@ -31,6 +31,8 @@ class DriverHarness {
   Reply Ioctl(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength,
               uint8_t outputFill = 0xEE);
   ntemu::IoResult Send(uint8_t majorFunction);
+  // Registers the dispatcher for `majorFunction` too, then sends it.
+  ntemu::IoResult SendTo(uint8_t majorFunction);
 
   KEVENT& BusEvent() { return event_; }
   // Waits and sets seen on the bus event since construction.

@@ -11,10 +11,13 @@ namespace {
 constexpr ULONG kItemAttempts = 8;
 constexpr ULONG kOperationRetries = 8;  // after the first attempt: 9 in all
 
-void RetryPause() { SmbDelay(kDelay1ms); }
+void RetryPause() {
+  SmbDelay(kDelay1ms);
+}
 
 void ClearBytes(UCHAR* buffer, ULONG count) {
-  for (ULONG i = 0; i < count; ++i) buffer[i] = 0;
+  for (ULONG i = 0; i < count; ++i)
+    buffer[i] = 0;
 }
 
 template <typename Attempt>

@@ -10,7 +10,6 @@
 
 #include "platform/nt.h"
 
-using omzi2c::ResultCode;
 using omzi2c::kResultAlert;
 using omzi2c::kResultBusBusy;
 using omzi2c::kResultBusError;
@@ -23,6 +22,7 @@ using omzi2c::kResultNotSupported;
 using omzi2c::kResultPecError;
 using omzi2c::kResultSuccess;
 using omzi2c::kResultTimeout;
+using omzi2c::ResultCode;
 
 // Blocks carry at most this many bytes.
 constexpr UCHAR kMaxBlockBytes = 32;

@@ -21,8 +21,12 @@ struct Pause {
 bool operator==(const Pause& a, const Pause& b);
 std::ostream& operator<<(std::ostream& out, const Pause& pause);
 
-inline Pause BusyWaitUs(uint64_t microseconds) { return {PauseKind::BusyWait, microseconds * 10}; }
-inline Pause Sleep100ns(uint64_t length) { return {PauseKind::Sleep, length}; }
+inline Pause BusyWaitUs(uint64_t microseconds) {
+  return {PauseKind::BusyWait, microseconds * 10};
+}
+inline Pause Sleep100ns(uint64_t length) {
+  return {PauseKind::Sleep, length};
+}
 
 class Clock {
  public:

@@ -10,11 +10,11 @@ namespace ntemu {
 
 struct IoResult {
   NTSTATUS status;
-  ULONG_PTR information;   // what the driver reported as transferred
-  ULONG bytesReturned;     // what reached the caller's output buffer
-  bool completed;          // the driver completed the request
-  bool driverFault;        // transferred length beyond the output buffer, or
-                           // returned status differs from the completed one
+  ULONG_PTR information;  // what the driver reported as transferred
+  ULONG bytesReturned;    // what reached the caller's output buffer
+  bool completed;         // the driver completed the request
+  bool driverFault;       // transferred length beyond the output buffer, or
+                          // returned status differs from the completed one
 };
 
 // Byte the system buffer is filled with before the input is copied in, so
@@ -24,8 +24,8 @@ constexpr uint8_t kSystemBufferPoison = 0xCD;
 // Buffered device control: a system buffer of max(input, output) bytes, the
 // input copied in, the rest poisoned; dispatch; on completion the transferred
 // length is copied back to `output` unless the status is an error status.
-IoResult DeviceIoControl(PDEVICE_OBJECT device, ULONG code, const void* input,
-                         ULONG inputLength, void* output, ULONG outputLength);
+IoResult DeviceIoControl(PDEVICE_OBJECT device, ULONG code, const void* input, ULONG inputLength,
+                         void* output, ULONG outputLength);
 
 // A request with no buffers and the given major function (create, close, ...).
 IoResult SendRequest(PDEVICE_OBJECT device, UCHAR majorFunction);

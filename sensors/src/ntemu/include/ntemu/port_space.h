@@ -27,7 +27,9 @@ struct PortAccess {
   uint32_t value;
 };
 bool operator==(const PortAccess& a, const PortAccess& b);
-inline bool operator!=(const PortAccess& a, const PortAccess& b) { return !(a == b); }
+inline bool operator!=(const PortAccess& a, const PortAccess& b) {
+  return !(a == b);
+}
 std::ostream& operator<<(std::ostream& out, const PortAccess& access);
 
 // Shorthands for expected sequences.
