@@ -35,6 +35,7 @@ class DriverHarness {
   ntemu::IoResult SendTo(uint8_t majorFunction);
 
   KEVENT& BusEvent() { return event_; }
+  PDEVICE_OBJECT Device() { return &device_; }
   // Waits and sets seen on the bus event since construction.
   uint64_t EventWaits();
   uint64_t EventSets();

@@ -1,0 +1,64 @@
+#include "omzi2c_client/device_transport.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <omzi2c/omzi2c.h>
+
+namespace omzi2c::client {
+
+namespace {
+
+typedef LONG(NTAPI* NtDeviceIoControlFileRoutine)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK,
+                                                  ULONG, PVOID, ULONG, PVOID, ULONG);
+
+NtDeviceIoControlFileRoutine NativeDeviceIoControl() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (ntdll == nullptr) return nullptr;
+  return reinterpret_cast<NtDeviceIoControlFileRoutine>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeviceIoControlFile")));
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceTransport> DeviceTransport::Open(std::string* error) {
+  HANDLE handle = CreateFileA(OMZI2C_USER_PATH, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = "cannot open " OMZI2C_USER_PATH " (Windows error " + std::to_string(GetLastError()) +
+             "): is the driver installed and started?";
+    return nullptr;
+  }
+  if (NativeDeviceIoControl() == nullptr) {
+    CloseHandle(handle);
+    *error = "NtDeviceIoControlFile is not available";
+    return nullptr;
+  }
+  return std::unique_ptr<DeviceTransport>(new DeviceTransport(handle));
+}
+
+DeviceTransport::~DeviceTransport() {
+  CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+Response DeviceTransport::Control(uint32_t code, const std::vector<uint8_t>& input,
+                                  uint32_t outputLength) {
+  Response response;
+  response.reply.assign(outputLength, 0);
+  IO_STATUS_BLOCK status = {};
+  std::vector<uint8_t> in = input;  // the call takes a non-const buffer
+  const LONG result = NativeDeviceIoControl()(
+      static_cast<HANDLE>(handle_), nullptr, nullptr, nullptr, &status, code,
+      in.empty() ? nullptr : in.data(), static_cast<ULONG>(in.size()),
+      response.reply.empty() ? nullptr : response.reply.data(), outputLength);
+  response.status = static_cast<uint32_t>(result);
+  // Error statuses copy nothing back; the status block is not meaningful then.
+  const bool error = (response.status >> 30) == 3;
+  response.transferred = error ? 0 : static_cast<uint32_t>(status.Information);
+  if (response.transferred > outputLength) response.transferred = outputLength;
+  response.reply.resize(response.transferred);
+  return response;
+}
+
+}  // namespace omzi2c::client

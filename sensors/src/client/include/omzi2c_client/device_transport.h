@@ -1,0 +1,26 @@
+// Transport to the installed Windows driver through its device link. Requests
+// are issued with the native device-control call so that the driver's own
+// NTSTATUS and transferred length come back unchanged.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "omzi2c_client/client.h"
+
+namespace omzi2c::client {
+
+class DeviceTransport : public Transport {
+ public:
+  // Opens \\.\OMZI2C; on failure returns null and says why in `error`.
+  static std::unique_ptr<DeviceTransport> Open(std::string* error);
+  ~DeviceTransport() override;
+  Response Control(uint32_t code, const std::vector<uint8_t>& input,
+                   uint32_t outputLength) override;
+
+ private:
+  explicit DeviceTransport(void* handle) : handle_(handle) {}
+  void* handle_;
+};
+
+}  // namespace omzi2c::client

@@ -1,0 +1,30 @@
+// Parsing of command-line numbers and the i2c-tools style tables.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace omzi2c::tool {
+
+// Decimal or 0x-hex, the whole text, within [0, max].
+std::optional<uint32_t> ParseNumber(const std::string& text, uint32_t max);
+// Hex bytes: "0a0b0c", "0a 0b 0c" or "0x0a,0x0b"; empty text is no bytes.
+std::optional<std::vector<uint8_t>> ParseHexBytes(const std::string& text);
+
+std::string Hex2(uint32_t value);                         // "0x5a"
+std::string Hex4(uint32_t value);                         // "0x1234"
+std::string Hex8(uint32_t value);                         // "0x12345678"
+std::string ByteList(const std::vector<uint8_t>& bytes);  // "0x01 0x02"
+
+// The 16-column address grid of a bus scan; `found[a]` for addresses
+// first..last that answered, other cells in the range show "--".
+std::string DetectGrid(const std::vector<bool>& found, unsigned first, unsigned last);
+
+// The 256-register table with an ASCII column; nullopt marks a failed read.
+std::string ByteDump(const std::vector<std::optional<uint8_t>>& values);
+// Word i is register i read as a word; 8 registers a row.
+std::string WordDump(const std::vector<std::optional<uint16_t>>& values);
+
+}  // namespace omzi2c::tool

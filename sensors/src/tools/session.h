@@ -1,0 +1,48 @@
+// What the tool's commands run against: a driver reached through a client
+// transport, plus what the tool can say about it.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "omzi2c_client/client.h"
+
+namespace omzi2c::tool {
+
+struct GlobalOptions {
+  std::string board = "sim";  // sim | ports (Linux)
+  std::string config;         // parameters from a .reg file
+  std::optional<uint32_t> chipset, vid, did, func;
+  std::optional<bool> portService, smbService;
+  std::vector<std::string> faults;
+  bool trace = false;
+  bool yes = false;
+};
+
+class Session {
+ public:
+  virtual ~Session() = default;
+  virtual client::Client& Client() = 0;
+  // Writes reach real hardware: ask before them unless told not to.
+  virtual bool RealHardware() const = 0;
+  // Lines describing parameters, the controller found, services enabled.
+  virtual std::vector<std::string> Info() const = 0;
+  // Faults of the simulated board that can be injected by name.
+  virtual std::vector<std::string> Faults() const { return {}; }
+  virtual bool InjectFault(const std::string& name, std::string* error) {
+    *error = "faults can only be injected on the simulated board: " + name;
+    return false;
+  }
+};
+
+// Loads or opens the driver as the options say; on failure returns null and
+// explains in `error` (and `exitStatus`: 1 for bad usage, 2 for a failure).
+std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream& trace,
+                                     std::string* error, int* exitStatus);
+// Names of the simulated board's faults, with a line of description each.
+std::vector<std::string> DescribeFaults();
+
+}  // namespace omzi2c::tool

@@ -1,0 +1,62 @@
+// The tool's number parsing and its i2c-tools style tables.
+#include <gtest/gtest.h>
+
+#include "tools/format.h"
+
+namespace {
+
+using namespace omzi2c::tool;
+
+TEST(ToolParse, NumbersInDecimalOrHexWithinRange) {
+  EXPECT_EQ(ParseNumber("80", 0xFF), 80u);
+  EXPECT_EQ(ParseNumber("0x50", 0x7F), 0x50u);
+  EXPECT_EQ(ParseNumber("0XfF", 0xFF), 0xFFu);
+  EXPECT_EQ(ParseNumber("0", 0xFF), 0u);
+  EXPECT_EQ(ParseNumber("0xFFFFFFFF", 0xFFFFFFFF), 0xFFFFFFFFu);
+  for (const char* bad :
+       {"", "0x", "x10", "12a", "-1", "+1", " 1", "0x100", "256", "1e3", "99999999999999999999"}) {
+    EXPECT_FALSE(ParseNumber(bad, 0xFF)) << bad;
+  }
+}
+
+TEST(ToolParse, HexByteLists) {
+  EXPECT_EQ(ParseHexBytes("a0100000"), (std::vector<uint8_t>{0xA0, 0x10, 0, 0}));
+  EXPECT_EQ(ParseHexBytes("0xa0,0x10 ff"), (std::vector<uint8_t>{0xA0, 0x10, 0xFF}));
+  EXPECT_EQ(ParseHexBytes(""), std::vector<uint8_t>{});
+  EXPECT_FALSE(ParseHexBytes("abc"));
+  EXPECT_FALSE(ParseHexBytes("zz"));
+}
+
+TEST(ToolTables, DetectGridMarksAnswersInsideTheScannedRange) {
+  std::vector<bool> found(0x80, false);
+  found[0x50] = found[0x51] = found[0x77] = true;
+  found[0x02] = true;  // outside the range: never shown
+  const std::string grid = DetectGrid(found, 0x03, 0x77);
+  EXPECT_EQ(grid.substr(0, grid.find('\n')), "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f");
+  EXPECT_NE(grid.find("00:          -- -- --"), std::string::npos);
+  EXPECT_NE(grid.find("50: 50 51 -- --"), std::string::npos);
+  EXPECT_NE(grid.find("70: -- -- -- -- -- -- -- 77                        \n"), std::string::npos);
+  EXPECT_EQ(std::count(grid.begin(), grid.end(), '\n'), 9);
+}
+
+TEST(ToolTables, ByteDumpShowsFailuresAndAscii) {
+  std::vector<std::optional<uint8_t>> values(256, uint8_t{0});
+  values[0x00] = 0x41;  // 'A'
+  values[0x01] = 0xFF;  // shown as '.'
+  values[0x02] = 0x07;  // unprintable: '?'
+  values[0x03] = std::nullopt;
+  const std::string dump = ByteDump(values);
+  EXPECT_NE(dump.find("00: 41 ff 07 XX 00"), std::string::npos);
+  EXPECT_NE(dump.find("    A.?X............\n"), std::string::npos);
+  EXPECT_NE(dump.find("\nf0: 00"), std::string::npos);
+}
+
+TEST(ToolTables, WordDumpEightRegistersARow) {
+  std::vector<std::optional<uint16_t>> values(256, uint16_t{0x1234});
+  values[9] = std::nullopt;
+  const std::string dump = WordDump(values);
+  EXPECT_NE(dump.find("08: 1234 XXXX 1234"), std::string::npos);
+  EXPECT_NE(dump.find("\nf8: "), std::string::npos);
+}
+
+}  // namespace
