@@ -1,0 +1,19 @@
+// Real x86 I/O ports from user space (Linux): the process must raise its I/O
+// privilege level first, which needs root (CAP_SYS_RAWIO).
+#pragma once
+
+#include <string>
+
+#include "ntemu/port_space.h"
+
+namespace ntemu {
+
+class RealPortSpace : public PortSpace {
+ public:
+  // Raises the I/O privilege level; false with the reason if not allowed.
+  static bool Acquire(std::string* error);
+  uint32_t Read(uint32_t port, Width width) override;
+  void Write(uint32_t port, Width width, uint32_t value) override;
+};
+
+}  // namespace ntemu
