@@ -53,7 +53,9 @@ bool RealPortSpace::Acquire(std::string* error) {
   *error = "real I/O ports exist only on x86";
   return false;
 }
-uint32_t RealPortSpace::Read(uint32_t, Width width) { return OpenBus(width); }
+uint32_t RealPortSpace::Read(uint32_t, Width width) {
+  return OpenBus(width);
+}
 void RealPortSpace::Write(uint32_t, Width, uint32_t) {}
 
 #endif

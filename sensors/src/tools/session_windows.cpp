@@ -13,8 +13,8 @@ namespace omzi2c::tool {
 namespace {
 
 const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters";
-const char* const kParameterNames[] = {"ISAPortDriverEnable", "I2CDriverEnable", "Chipset",
-                                       "VID",                 "DID",             "Func"};
+const char* const kParameterNames[] = {
+    "ISAPortDriverEnable", "I2CDriverEnable", "Chipset", "VID", "DID", "Func"};
 
 class DeviceSession : public Session {
  public:
@@ -33,10 +33,10 @@ class DeviceSession : public Session {
     }
     for (const char* name : kParameterNames) {
       DWORD value = 0, size = sizeof value, type = 0;
-      const bool present = RegQueryValueExA(key, name, nullptr, &type,
-                                            reinterpret_cast<BYTE*>(&value),
-                                            &size) == ERROR_SUCCESS &&
-                           type == REG_DWORD;
+      const bool present =
+          RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+              ERROR_SUCCESS &&
+          type == REG_DWORD;
       lines.push_back(std::string("parameter ") + name + ": " +
                       (present ? Hex8(value) : std::string("(absent)")));
     }
@@ -56,8 +56,9 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream&
   if (options.board != "sim" || !options.config.empty() || options.chipset || options.vid ||
       options.did || options.func || options.portService || options.smbService ||
       !options.faults.empty() || options.trace) {
-    *error = "board, parameter, fault and trace options need the Linux build; on Windows the "
-             "installed driver's parameters apply";
+    *error =
+        "board, parameter, fault and trace options need the Linux build; on Windows the "
+        "installed driver's parameters apply";
     *exitStatus = kExitUsage;
     return nullptr;
   }

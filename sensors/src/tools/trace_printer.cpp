@@ -21,8 +21,7 @@ std::string TraceLine(const ntemu::Pause& pause) {
   if (tenths == 0) {
     std::snprintf(line, sizeof line, "trace %s %lluus", busy ? "stall" : "sleep", whole);
   } else {
-    std::snprintf(line, sizeof line, "trace %s %llu.%uus", busy ? "stall" : "sleep", whole,
-                  tenths);
+    std::snprintf(line, sizeof line, "trace %s %llu.%uus", busy ? "stall" : "sleep", whole, tenths);
   }
   return line;
 }
@@ -31,6 +30,8 @@ void TracePrinter::OnPortAccess(const ntemu::PortAccess& access) {
   out_ << TraceLine(access) << '\n';
 }
 
-void TracePrinter::OnPause(const ntemu::Pause& pause) { out_ << TraceLine(pause) << '\n'; }
+void TracePrinter::OnPause(const ntemu::Pause& pause) {
+  out_ << TraceLine(pause) << '\n';
+}
 
 }  // namespace omzi2c::tool

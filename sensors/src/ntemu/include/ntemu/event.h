@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "ntemu/nt.h"
 
@@ -15,6 +16,7 @@ struct _KEVENT {
   bool autoReset = true;  // synchronization event: a satisfied wait resets it
   uint64_t waits = 0;     // satisfied waits
   uint64_t sets = 0;
+  int systemLock = -1;  // lock file shared with other processes, or -1
 };
 
 namespace ntemu {
@@ -22,5 +24,14 @@ namespace ntemu {
 // A synchronization (auto-reset) event, initially signalled unless told.
 void InitializeSynchronizationEvent(KEVENT& event, bool signalled = true);
 bool IsSignalled(KEVENT& event);
+
+// Makes holding the event also hold an exclusive lock on a file named after
+// it, so that every process using the same name is serialised too. The
+// system drops the lock when a holder dies, so a crashed process never
+// leaves the bus locked. False with the reason when the file cannot be opened.
+bool AttachSystemWideLock(KEVENT& event, const std::string& name, std::string* error);
+void DetachSystemWideLock(KEVENT& event);
+// Where the lock file of `name` lives.
+std::string SystemWideLockPath(const std::string& name);
 
 }  // namespace ntemu
