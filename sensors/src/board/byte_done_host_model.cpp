@@ -230,18 +230,20 @@ void ByteDoneHostModel::FirstBlockByte() {
 }
 
 // Injected trouble at the current block byte: an error that ends the
-// transaction, or a byte done that never comes.
+// transaction, an alert, or a byte done that never comes.
 bool ByteDoneHostModel::ByteFault() {
   if (faults_.byteDoneNeverAt >= 0 &&
       state_.blockIndex == static_cast<uint32_t>(faults_.byteDoneNeverAt)) {
     state_.phase = ByteDonePhase::Hung;
     return true;
   }
-  if (faults_.errorFlags != 0 && state_.blockIndex == faults_.errorAtByte) {
-    End(faults_.errorFlags);
-    return true;
-  }
-  return false;
+  if (faults_.errorFlags == 0 || state_.blockIndex != faults_.errorAtByte) return false;
+  // An alert is raised beside the transfer; the other errors end it.
+  state_.status |= faults_.errorFlags & status::kAlert;
+  const uint8_t ending = faults_.errorFlags & static_cast<uint8_t>(~status::kAlert);
+  if (ending == 0) return false;
+  End(ending);
+  return true;
 }
 
 void ByteDoneHostModel::BlockByteReady() {

@@ -55,7 +55,8 @@ struct ByteDoneFaults {
   bool neverStarts = false;    // the start bit is ignored
   bool neverFinishes = false;  // a started transaction stays busy until killed
   // Error flags (0x04, 0x08, 0x10, 0x20, any mix) every transaction ends with,
-  // instead of reaching the device; block transfers end so at byte errorAtByte.
+  // instead of reaching the device. Block transfers meet them at byte
+  // errorAtByte: an alert alone is raised there and the transfer goes on.
   uint8_t errorFlags = 0;
   uint32_t errorAtByte = 0;
   int blockCount = -1;       // >= 0: the count a block read reports, whatever the device sent
