@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 extern "C" VOID IofCompleteRequest(PIRP Irp, CCHAR) { Irp->Completed = TRUE; }
@@ -51,6 +52,7 @@ IoResult DeviceIoControl(PDEVICE_OBJECT device, ULONG code, const void* input,
     if (copied != 0) std::memcpy(output, systemBuffer.data(), copied);
     result.bytesReturned = copied;
   }
+  result.systemBuffer = std::move(systemBuffer);
   return result;
 }
 
