@@ -6,6 +6,7 @@ set(OMZI2C_KERNEL_SOURCES
   ${OMZI2C_KERNEL_DIR}/port_request.cpp
   ${OMZI2C_KERNEL_DIR}/smb_request.cpp
   ${OMZI2C_KERNEL_DIR}/platform/smb_delay.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/byte_done_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/composed.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/router.cpp
 )

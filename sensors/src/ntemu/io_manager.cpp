@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 extern "C" VOID IofCompleteRequest(PIRP Irp, CCHAR) {
@@ -54,6 +55,7 @@ IoResult DeviceIoControl(PDEVICE_OBJECT device, ULONG code, const void* input, U
     if (copied != 0) std::memcpy(output, systemBuffer.data(), copied);
     result.bytesReturned = copied;
   }
+  result.systemBuffer = std::move(systemBuffer);
   return result;
 }
 

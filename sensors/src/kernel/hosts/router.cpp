@@ -1,11 +1,15 @@
 // Selection of the back-end by Chipset, once per operation.
 #include "controller_state.h"
+#include "hosts/byte_done_host.h"
 #include "hosts/host_contract.h"
 
 namespace Route {
 
 ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::ReceiveByte(address, byte);
     default:
       (void)address, (void)byte;
       return kResultNotSupported;
@@ -14,6 +18,9 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
 
 ResultCode SendByte(UCHAR address, UCHAR byte) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::SendByte(address, byte);
     default:
       (void)address, (void)byte;
       return kResultNotSupported;
@@ -22,6 +29,9 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
 
 ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::ReadByteData(address, command, byte);
     default:
       (void)address, (void)command, (void)byte;
       return kResultNotSupported;
@@ -30,6 +40,9 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
 
 ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::WriteByteData(address, command, byte);
     default:
       (void)address, (void)command, (void)byte;
       return kResultNotSupported;
@@ -38,6 +51,9 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
 
 ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::ReadWordData(address, command, word);
     default:
       (void)address, (void)command, (void)word;
       return kResultNotSupported;
@@ -46,6 +62,9 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
 
 ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::WriteWordData(address, command, word);
     default:
       (void)address, (void)command, (void)word;
       return kResultNotSupported;
@@ -56,6 +75,9 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
 
 ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::BlockRead(address, command, buffer, count);
     default:
       (void)address, (void)command, (void)buffer, (void)count;
       return kResultNotSupported;
@@ -64,6 +86,9 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
 
 ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR count) {
   switch (Controller.Chipset) {
+    case 2:
+    case 3:
+      return ByteDoneHost::BlockWrite(address, command, data, count);
     default:
       (void)address, (void)command, (void)data, (void)count;
       return kResultNotSupported;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "ntemu/nt.h"
 
@@ -15,6 +16,9 @@ struct IoResult {
   bool completed;         // the driver completed the request
   bool driverFault;       // transferred length beyond the output buffer, or
                           // returned status differs from the completed one
+  // The system buffer as the driver left it: shows what a failed request
+  // wrote there (an error reply), which the caller does not receive.
+  std::vector<uint8_t> systemBuffer;
 };
 
 // Byte the system buffer is filled with before the input is copied in, so
