@@ -3,9 +3,12 @@ set(OMZI2C_KERNEL_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(OMZI2C_KERNEL_SOURCES
   ${OMZI2C_KERNEL_DIR}/controller_state.cpp
   ${OMZI2C_KERNEL_DIR}/dispatch.cpp
+  ${OMZI2C_KERNEL_DIR}/driver_entry.cpp
   ${OMZI2C_KERNEL_DIR}/port_request.cpp
   ${OMZI2C_KERNEL_DIR}/smb_request.cpp
   ${OMZI2C_KERNEL_DIR}/platform/smb_delay.cpp
+  ${OMZI2C_KERNEL_DIR}/discovery/discovery.cpp
+  ${OMZI2C_KERNEL_DIR}/discovery/pci_config.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/byte_done_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/composed.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/router.cpp

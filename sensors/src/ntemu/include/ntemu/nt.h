@@ -9,6 +9,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #define NTAPI
 #define FASTCALL
@@ -40,6 +41,8 @@ typedef LONG NTSTATUS;
 typedef LONG KPRIORITY;
 typedef PVOID HANDLE;
 typedef HANDLE* PHANDLE;
+typedef size_t SIZE_T;
+typedef ULONG DEVICE_TYPE;
 
 #define TRUE 1
 #define FALSE 0
@@ -59,15 +62,60 @@ typedef union _LARGE_INTEGER {
 #define STATUS_BUFFER_OVERFLOW ((NTSTATUS)0x80000005L)
 #define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
 #define STATUS_NOT_IMPLEMENTED ((NTSTATUS)0xC0000002L)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
 #define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
 #define STATUS_NO_SUCH_DEVICE ((NTSTATUS)0xC000000EL)
 #define STATUS_INVALID_DEVICE_REQUEST ((NTSTATUS)0xC0000010L)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
+#define STATUS_OBJECT_TYPE_MISMATCH ((NTSTATUS)0xC0000024L)
+#define STATUS_OBJECT_NAME_NOT_FOUND ((NTSTATUS)0xC0000034L)
+#define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
 #define STATUS_MUTANT_NOT_OWNED ((NTSTATUS)0xC0000046L)
+#define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
 #define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BBL)
 #define STATUS_REGISTRY_CORRUPT ((NTSTATUS)0xC000014CL)
 #define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
 #define STATUS_IO_DEVICE_ERROR ((NTSTATUS)0xC0000185L)
 #define STATUS_TRANSACTION_TIMED_OUT ((NTSTATUS)0xC0000210L)
+
+// Counted strings: Length and MaximumLength in bytes, no terminator required.
+typedef struct _UNICODE_STRING {
+  USHORT Length;
+  USHORT MaximumLength;
+  PWSTR Buffer;
+} UNICODE_STRING, *PUNICODE_STRING;
+typedef const UNICODE_STRING* PCUNICODE_STRING;
+
+typedef enum _POOL_TYPE { NonPagedPool = 0, PagedPool = 1 } POOL_TYPE;
+
+#define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
+#define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
+
+// Registry queries.
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_BINARY 3
+#define REG_DWORD 4
+
+#define RTL_REGISTRY_ABSOLUTE 0
+#define RTL_REGISTRY_OPTIONAL 0x80000000
+
+#define RTL_QUERY_REGISTRY_REQUIRED 0x00000004
+#define RTL_QUERY_REGISTRY_DIRECT 0x00000020
+
+typedef NTSTATUS (*PRTL_QUERY_REGISTRY_ROUTINE)(PWSTR ValueName, ULONG ValueType, PVOID ValueData,
+                                                ULONG ValueLength, PVOID Context,
+                                                PVOID EntryContext);
+
+typedef struct _RTL_QUERY_REGISTRY_TABLE {
+  PRTL_QUERY_REGISTRY_ROUTINE QueryRoutine;
+  ULONG Flags;
+  PCWSTR Name;
+  PVOID EntryContext;
+  ULONG DefaultType;
+  PVOID DefaultData;
+  ULONG DefaultLength;
+} RTL_QUERY_REGISTRY_TABLE, *PRTL_QUERY_REGISTRY_TABLE;
 
 typedef enum _KPROCESSOR_MODE_ENUM { KernelMode = 0, UserMode = 1 } KPROCESSOR_MODE_ENUM;
 typedef CCHAR KPROCESSOR_MODE;
@@ -87,6 +135,9 @@ struct _DEVICE_OBJECT;
 struct _DRIVER_OBJECT;
 struct _IRP;
 
+typedef NTSTATUS DRIVER_INITIALIZE(struct _DRIVER_OBJECT* DriverObject,
+                                   PUNICODE_STRING RegistryPath);
+typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
 typedef NTSTATUS DRIVER_DISPATCH(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp);
 typedef DRIVER_DISPATCH* PDRIVER_DISPATCH;
 typedef VOID DRIVER_UNLOAD(struct _DRIVER_OBJECT* DriverObject);
@@ -156,6 +207,24 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
                                BOOLEAN Alertable, PLARGE_INTEGER Timeout);
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait);
 VOID IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
+
+// Strings, registry and pool.
+VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
+NTSTATUS RtlQueryRegistryValues(ULONG RelativeTo, PCWSTR Path, PRTL_QUERY_REGISTRY_TABLE QueryTable,
+                                PVOID Context, PVOID Environment);
+PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
+VOID ExFreePool(PVOID P);
+
+// Devices, links, named events and handles.
+NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
+                        PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType,
+                        ULONG DeviceCharacteristics, BOOLEAN Exclusive,
+                        PDEVICE_OBJECT* DeviceObject);
+VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
+NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName);
+NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
+PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHandle);
+NTSTATUS ZwClose(HANDLE Handle);
 }
 
 #define IoCompleteRequest IofCompleteRequest

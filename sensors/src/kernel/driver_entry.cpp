@@ -1,0 +1,163 @@
+// The driver's life cycle. Start-up reads six REG_DWORD values from the
+// service key's Parameters subkey, finds and enables the SMBus host when that
+// service is on, then creates the device, its link and (for SMBus service)
+// opens the bus event that every component driving this SMBus shares.
+// Nothing is re-read afterwards.
+#include "driver_entry.h"
+
+#include <omzi2c/omzi2c.h>
+
+#include "controller_state.h"
+#include "device_extension.h"
+#include "discovery/discovery.h"
+#include "requests.h"
+
+namespace {
+
+const WCHAR kParametersSuffix[] = L"\\Parameters";
+
+// Values and their defaults.
+const WCHAR kPortEnableName[] = L"ISAPortDriverEnable";
+const WCHAR kSmbEnableName[] = L"I2CDriverEnable";
+const WCHAR kChipsetName[] = L"Chipset";
+const WCHAR kVendorName[] = L"VID";
+const WCHAR kDeviceName[] = L"DID";
+const WCHAR kFunctionName[] = L"Func";
+constexpr ULONG kDefaultEnable = 0;
+constexpr ULONG kDefaultChipset = 11;
+constexpr ULONG kDefaultId = 0;
+constexpr ULONG kDefaultFunction = 0xFFFF;
+
+constexpr LONG kChipsetLimit = 11;  // codes from here on are not configurable
+constexpr USHORT kNoFunction = 0xFFFF;
+
+// IoCreateSynchronizationEvent giving no event ends start-up with this status.
+constexpr NTSTATUS kEventFailure = STATUS_MUTANT_NOT_OWNED;
+
+ULONG QueryDword(PUNICODE_STRING servicePath, PCWSTR name, ULONG defaultValue) {
+  return QueryParameter(servicePath, kParametersSuffix, name, REG_DWORD, sizeof(ULONG),
+                        defaultValue);
+}
+
+ULONG CountCharacters(PCWSTR text) {
+  ULONG count = 0;
+  while (text[count] != 0)
+    ++count;
+  return count;
+}
+
+// Reads the controller's configuration; false when it cannot name one.
+bool ReadControllerConfig(PUNICODE_STRING servicePath) {
+  Controller.Chipset = static_cast<LONG>(QueryDword(servicePath, kChipsetName, kDefaultChipset));
+  Controller.VID = static_cast<USHORT>(QueryDword(servicePath, kVendorName, kDefaultId));
+  Controller.DID = static_cast<USHORT>(QueryDword(servicePath, kDeviceName, kDefaultId));
+  Controller.Func = static_cast<USHORT>(QueryDword(servicePath, kFunctionName, kDefaultFunction));
+  return Controller.Chipset < kChipsetLimit && Controller.VID != 0 && Controller.DID != 0 &&
+         Controller.Func != kNoFunction;
+}
+
+bool OpenBusEvent(DeviceExtension* extension) {
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, OMZI2C_BUS_EVENT_NAME);
+  extension->BusEvent = IoCreateSynchronizationEvent(&name, &extension->BusEventHandle);
+  return extension->BusEvent != nullptr;
+}
+
+// Device, link and bus event; on failure whatever was created is deleted.
+NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
+  UNICODE_STRING deviceName;
+  RtlInitUnicodeString(&deviceName, OMZI2C_DEVICE_NAME);
+  PDEVICE_OBJECT device = nullptr;
+  NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &deviceName,
+                                   omzi2c::kDeviceType, 0, FALSE, &device);
+  if (!NT_SUCCESS(status)) return status;
+
+  UNICODE_STRING linkName;
+  RtlInitUnicodeString(&linkName, OMZI2C_LINK_NAME);
+  status = IoCreateSymbolicLink(&linkName, &deviceName);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(device);
+    return status;
+  }
+
+  DeviceExtension* extension = static_cast<DeviceExtension*>(device->DeviceExtension);
+  RtlZeroMemory(extension, sizeof(DeviceExtension));
+  if (Controller.I2CDriverEnable != 0 && !OpenBusEvent(extension)) status = kEventFailure;
+  extension->Device = device;
+  extension->DeviceType = omzi2c::kDeviceType;
+  if (!NT_SUCCESS(status)) {
+    IoDeleteSymbolicLink(&linkName);
+    IoDeleteDevice(device);
+    return kEventFailure;
+  }
+  return status;
+}
+
+}  // namespace
+
+ULONG QueryParameter(PUNICODE_STRING servicePath, PCWSTR suffix, PCWSTR valueName,
+                     ULONG defaultType, ULONG defaultLength, ULONG defaultValue) {
+  // The service key path, the suffix with its terminator, one spare
+  // character. Counted in 32 bits: a 16-bit sum could wrap for a long path
+  // and give a buffer shorter than what is copied into it.
+  const ULONG suffixCharacters = CountCharacters(suffix);
+  const ULONG pathCharacters = servicePath->Length / sizeof(WCHAR);
+  const ULONG size = servicePath->Length + (suffixCharacters + 2) * sizeof(WCHAR);
+  PWSTR path = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, size, kPathBufferTag));
+  if (path == nullptr) return defaultValue;
+  RtlZeroMemory(path, size);
+  for (ULONG i = 0; i < pathCharacters; ++i)
+    path[i] = servicePath->Buffer[i];
+  for (ULONG i = 0; i <= suffixCharacters; ++i)
+    path[pathCharacters + i] = suffix[i];
+
+  // Preset: a missing optional key is no failure but writes nothing.
+  ULONG result = defaultValue;
+  ULONG defaultData = defaultValue;
+  RTL_QUERY_REGISTRY_TABLE table[2];
+  RtlZeroMemory(table, sizeof(table));
+  table[0].Flags = RTL_QUERY_REGISTRY_DIRECT;
+  table[0].Name = valueName;
+  table[0].EntryContext = &result;
+  table[0].DefaultType = defaultType;
+  table[0].DefaultData = &defaultData;
+  table[0].DefaultLength = defaultLength;
+  const NTSTATUS status = RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL,
+                                                 path, table, nullptr, nullptr);
+  if (!NT_SUCCESS(status)) result = defaultValue;
+  ExFreePool(path);
+  return result;
+}
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+  // A fresh image starts zeroed; a host that starts the same image again
+  // (the user-space build) must not see the last start's values.
+  RtlZeroMemory(&Controller, sizeof(Controller));
+  Controller.ISAPortDriverEnable =
+      static_cast<UCHAR>(QueryDword(registryPath, kPortEnableName, kDefaultEnable));
+  Controller.I2CDriverEnable =
+      static_cast<UCHAR>(QueryDword(registryPath, kSmbEnableName, kDefaultEnable));
+  if (Controller.ISAPortDriverEnable == 0 && Controller.I2CDriverEnable == 0) {
+    return STATUS_UNSUCCESSFUL;
+  }
+  if (Controller.I2CDriverEnable != 0) {
+    if (!ReadControllerConfig(registryPath)) return STATUS_REGISTRY_CORRUPT;
+    if (!DiscoverController()) return STATUS_NO_SUCH_DEVICE;
+  }
+  driver->MajorFunction[IRP_MJ_CREATE] = DispatchRequest;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchRequest;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchRequest;
+  driver->DriverUnload = DriverUnload;
+  return CreateDevice(driver);
+}
+
+VOID NTAPI DriverUnload(PDRIVER_OBJECT driver) {
+  PDEVICE_OBJECT device = driver->DeviceObject;
+  DeviceExtension* extension = static_cast<DeviceExtension*>(device->DeviceExtension);
+  // Without SMBus service the handle is 0: the close fails and that is fine.
+  ZwClose(extension->BusEventHandle);
+  UNICODE_STRING linkName;
+  RtlInitUnicodeString(&linkName, OMZI2C_LINK_NAME);
+  IoDeleteSymbolicLink(&linkName);
+  IoDeleteDevice(device);
+}

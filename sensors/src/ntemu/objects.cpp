@@ -1,0 +1,257 @@
+// Devices, symbolic links, named synchronization events and handles of the
+// stand-in's object manager.
+#include "ntemu/objects.h"
+
+#include <cctype>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "ntemu/event.h"
+#include "ntemu/registry.h"
+
+namespace ntemu {
+
+namespace {
+
+struct Device {
+  DEVICE_OBJECT object{};
+  std::vector<uint8_t> extension;
+  std::string name;  // folded; empty for an unnamed device
+};
+
+struct NamedEvent {
+  std::unique_ptr<KEVENT> event;
+  size_t handles = 0;
+};
+
+struct Objects {
+  std::mutex mutex;
+  std::map<PDEVICE_OBJECT, std::unique_ptr<Device>> devices;
+  std::map<std::string, PDEVICE_OBJECT> deviceNames;
+  std::map<std::string, std::string> links;  // folded link name -> target
+  std::map<std::string, NamedEvent> events;
+  std::map<uintptr_t, std::string> handles;  // handle -> folded event name
+  uintptr_t nextHandle = 4;
+  NTSTATUS deviceFault = STATUS_SUCCESS;
+  NTSTATUS linkFault = STATUS_SUCCESS;
+  bool eventFault = false;
+  size_t invalidCloses = 0;
+};
+
+Objects& TheObjects() {
+  static Objects objects;
+  return objects;
+}
+
+std::string Folded(const std::string& text) {
+  std::string folded = text;
+  for (char& c : folded)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+std::string NameOf(PUNICODE_STRING name) {
+  return Folded(Narrow(name->Buffer, name->Length / sizeof(WCHAR)));
+}
+
+// Takes a pending fault of one kind, leaving none behind.
+template <typename T>
+T Take(T& fault) {
+  const T taken = fault;
+  fault = T{};
+  return taken;
+}
+
+void Unchain(PDEVICE_OBJECT device) {
+  PDRIVER_OBJECT driver = device->DriverObject;
+  if (driver == nullptr) return;
+  for (PDEVICE_OBJECT* link = &driver->DeviceObject; *link != nullptr;
+       link = &(*link)->NextDevice) {
+    if (*link == device) {
+      *link = device->NextDevice;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void FailNextDeviceCreation(NTSTATUS status) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  TheObjects().deviceFault = status;
+}
+
+void FailNextLinkCreation(NTSTATUS status) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  TheObjects().linkFault = status;
+}
+
+void FailNextEventCreation() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  TheObjects().eventFault = true;
+}
+
+PDEVICE_OBJECT FindDevice(const std::string& name) {
+  Objects& objects = TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const auto found = objects.deviceNames.find(Folded(name));
+  return found != objects.deviceNames.end() ? found->second : nullptr;
+}
+
+bool LinkExists(const std::string& name) {
+  Objects& objects = TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  return objects.links.count(Folded(name)) != 0;
+}
+
+std::string LinkTarget(const std::string& name) {
+  Objects& objects = TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const auto found = objects.links.find(Folded(name));
+  return found != objects.links.end() ? found->second : std::string();
+}
+
+PKEVENT FindEvent(const std::string& name) {
+  Objects& objects = TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const auto found = objects.events.find(Folded(name));
+  return found != objects.events.end() ? found->second.event.get() : nullptr;
+}
+
+size_t EventHandleCount(const std::string& name) {
+  Objects& objects = TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const auto found = objects.events.find(Folded(name));
+  return found != objects.events.end() ? found->second.handles : 0;
+}
+
+size_t OpenHandleCount() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  return TheObjects().handles.size();
+}
+
+size_t DeviceCount() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  return TheObjects().devices.size();
+}
+
+size_t LinkCount() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  return TheObjects().links.size();
+}
+
+size_t InvalidCloseCount() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  return TheObjects().invalidCloses;
+}
+
+void ResetObjects() {
+  Objects& objects = TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  objects.devices.clear();
+  objects.deviceNames.clear();
+  objects.links.clear();
+  objects.events.clear();
+  objects.handles.clear();
+  objects.deviceFault = STATUS_SUCCESS;
+  objects.linkFault = STATUS_SUCCESS;
+  objects.eventFault = false;
+  objects.invalidCloses = 0;
+}
+
+}  // namespace ntemu
+
+extern "C" {
+
+NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
+                        PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType, ULONG, BOOLEAN,
+                        PDEVICE_OBJECT* DeviceObject) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const NTSTATUS fault = ntemu::Take(objects.deviceFault);
+  if (!NT_SUCCESS(fault)) return fault;
+  const std::string name = DeviceName != nullptr ? ntemu::NameOf(DeviceName) : std::string();
+  if (!name.empty() && objects.deviceNames.count(name) != 0) return STATUS_OBJECT_NAME_COLLISION;
+
+  auto device = std::make_unique<ntemu::Device>();
+  device->name = name;
+  device->extension.assign(DeviceExtensionSize, 0);  // the I/O manager clears the extension
+  device->object.DeviceType = DeviceType;
+  device->object.DriverObject = DriverObject;
+  device->object.DeviceExtension = DeviceExtensionSize != 0 ? device->extension.data() : nullptr;
+  device->object.NextDevice = DriverObject->DeviceObject;
+  PDEVICE_OBJECT object = &device->object;
+  DriverObject->DeviceObject = object;
+  if (!name.empty()) objects.deviceNames[name] = object;
+  objects.devices[object] = std::move(device);
+  *DeviceObject = object;
+  return STATUS_SUCCESS;
+}
+
+VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const auto found = objects.devices.find(DeviceObject);
+  if (found == objects.devices.end()) std::abort();  // not a device of ours
+  ntemu::Unchain(DeviceObject);
+  objects.deviceNames.erase(found->second->name);
+  objects.devices.erase(found);
+}
+
+NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const NTSTATUS fault = ntemu::Take(objects.linkFault);
+  if (!NT_SUCCESS(fault)) return fault;
+  const std::string name = ntemu::NameOf(SymbolicLinkName);
+  if (objects.links.count(name) != 0) return STATUS_OBJECT_NAME_COLLISION;
+  objects.links[name] = ntemu::NameOf(DeviceName);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  return objects.links.erase(ntemu::NameOf(SymbolicLinkName)) != 0 ? STATUS_SUCCESS
+                                                                   : STATUS_OBJECT_NAME_NOT_FOUND;
+}
+
+// Opens the named synchronization event, creating it signalled if no handle
+// to it is open; every call adds a handle.
+PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHandle) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  if (ntemu::Take(objects.eventFault)) return nullptr;
+  const std::string name = ntemu::NameOf(EventName);
+  ntemu::NamedEvent& named = objects.events[name];
+  if (!named.event) {
+    named.event = std::make_unique<KEVENT>();
+    ntemu::InitializeSynchronizationEvent(*named.event, true);
+  }
+  ++named.handles;
+  const uintptr_t handle = objects.nextHandle;
+  objects.nextHandle += 4;
+  objects.handles[handle] = name;
+  *EventHandle = reinterpret_cast<HANDLE>(handle);
+  return named.event.get();
+}
+
+NTSTATUS ZwClose(HANDLE Handle) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const auto found = objects.handles.find(reinterpret_cast<uintptr_t>(Handle));
+  if (found == objects.handles.end()) {
+    ++objects.invalidCloses;
+    return STATUS_INVALID_HANDLE;
+  }
+  const auto named = objects.events.find(found->second);
+  objects.handles.erase(found);
+  if (named != objects.events.end() && --named->second.handles == 0) {
+    objects.events.erase(named);  // the last handle takes the event with it
+  }
+  return STATUS_SUCCESS;
+}
+
+}  // extern "C"

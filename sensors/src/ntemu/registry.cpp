@@ -1,0 +1,164 @@
+// The registry, RtlQueryRegistryValues and RtlInitUnicodeString.
+//
+// Only what a driver reading its parameters needs: absolute paths, with or
+// without RTL_REGISTRY_OPTIONAL; table entries that are direct queries of
+// one value (RTL_QUERY_REGISTRY_DIRECT) with an optional default. A table
+// ends at the first entry with neither a routine nor a name.
+#include "ntemu/registry.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "ntemu/nt.h"
+
+namespace ntemu {
+
+namespace {
+
+std::string Folded(const std::string& text) {
+  std::string folded = text;
+  for (char& c : folded)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+struct Key {
+  std::map<std::string, RegistryValue> values;  // by folded name
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::map<std::string, Key> keys;  // by folded path
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+// Writes a direct query's data to the entry context: values up to a ULONG
+// land in the variable; anything larger is refused rather than written past it.
+NTSTATUS StoreDirect(const RTL_QUERY_REGISTRY_TABLE& entry, uint32_t type, const void* data,
+                     size_t length) {
+  if (type == REG_NONE) return STATUS_SUCCESS;
+  if (length > sizeof(ULONG)) return STATUS_BUFFER_TOO_SMALL;
+  std::memcpy(entry.EntryContext, data, length);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS QueryEntry(const Key& key, const RTL_QUERY_REGISTRY_TABLE& entry) {
+  if ((entry.Flags & RTL_QUERY_REGISTRY_DIRECT) == 0 || entry.QueryRoutine != nullptr ||
+      entry.Name == nullptr || entry.EntryContext == nullptr) {
+    return STATUS_INVALID_PARAMETER;  // only direct queries are modelled
+  }
+  const auto found = key.values.find(Folded(Narrow(entry.Name)));
+  if (found != key.values.end()) {
+    return StoreDirect(entry, found->second.type, found->second.data.data(),
+                       found->second.data.size());
+  }
+  if (entry.DefaultType != REG_NONE) {
+    return StoreDirect(entry, entry.DefaultType, entry.DefaultData, entry.DefaultLength);
+  }
+  if (entry.Flags & RTL_QUERY_REGISTRY_REQUIRED) return STATUS_OBJECT_NAME_NOT_FOUND;
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+std::string Narrow(const wchar_t* text, size_t characters) {
+  std::string narrow;
+  narrow.reserve(characters);
+  for (size_t i = 0; i < characters; ++i)
+    narrow.push_back(static_cast<char>(text[i]));
+  return narrow;
+}
+
+std::string Narrow(const wchar_t* text) {
+  return Narrow(text, std::wcslen(text));
+}
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide;
+  for (char c : text)
+    wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return wide;
+}
+
+void RegistryCreateKey(const std::string& key) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.keys[Folded(key)];
+}
+
+void RegistrySetValue(const std::string& key, const std::string& name, const RegistryValue& value) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.keys[Folded(key)].values[Folded(name)] = value;
+}
+
+void RegistrySetDword(const std::string& key, const std::string& name, uint32_t value) {
+  RegistryValue entry{REG_DWORD, std::vector<uint8_t>(4)};
+  std::memcpy(entry.data.data(), &value, 4);
+  RegistrySetValue(key, name, entry);
+}
+
+bool RegistryKeyExists(const std::string& key) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  return registry.keys.count(Folded(key)) != 0;
+}
+
+void RegistryDeleteTree(const std::string& key) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  const std::string path = Folded(key);
+  const std::string below = path + "\\";
+  for (auto it = registry.keys.begin(); it != registry.keys.end();) {
+    const bool inside = it->first == path || it->first.compare(0, below.size(), below) == 0;
+    it = inside ? registry.keys.erase(it) : std::next(it);
+  }
+}
+
+void RegistryClear() {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.keys.clear();
+}
+
+}  // namespace ntemu
+
+extern "C" {
+
+VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
+  const size_t bytes = SourceString != nullptr ? std::wcslen(SourceString) * sizeof(WCHAR) : 0;
+  DestinationString->Length = static_cast<USHORT>(bytes);
+  DestinationString->MaximumLength =
+      static_cast<USHORT>(SourceString != nullptr ? bytes + sizeof(WCHAR) : 0);
+  DestinationString->Buffer = const_cast<PWSTR>(SourceString);
+}
+
+NTSTATUS RtlQueryRegistryValues(ULONG RelativeTo, PCWSTR Path, PRTL_QUERY_REGISTRY_TABLE QueryTable,
+                                PVOID, PVOID) {
+  if ((RelativeTo & ~RTL_REGISTRY_OPTIONAL) != RTL_REGISTRY_ABSOLUTE || Path == nullptr) {
+    return STATUS_INVALID_PARAMETER;  // only absolute paths are modelled
+  }
+  ntemu::Registry& registry = ntemu::TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  const auto key = registry.keys.find(ntemu::Folded(ntemu::Narrow(Path)));
+  if (key == registry.keys.end()) {
+    // An optional key that does not exist is no error: nothing is queried
+    // and no entry context is written.
+    return (RelativeTo & RTL_REGISTRY_OPTIONAL) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND;
+  }
+  for (PRTL_QUERY_REGISTRY_TABLE entry = QueryTable;
+       entry->QueryRoutine != nullptr || entry->Name != nullptr; ++entry) {
+    const NTSTATUS status = ntemu::QueryEntry(key->second, *entry);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  return STATUS_SUCCESS;
+}
+
+}  // extern "C"

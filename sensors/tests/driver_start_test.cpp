@@ -1,0 +1,375 @@
+// Start-up and unload through the user-space loader: parameters from .reg
+// text, every failure status and what is left behind on each path, the
+// shared bus event, and a start on the simulated board for every Chipset.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "controller_state.h"
+#include "device_extension.h"
+#include "driver_entry.h"
+#include "ntemu/driver_loader.h"
+#include "ntemu/event.h"
+#include "ntemu/io_manager.h"
+#include "ntemu/objects.h"
+#include "ntemu/pool.h"
+#include "ntemu/port_space.h"
+#include "ntemu/registry.h"
+#include "platform/port_io.h"
+#include "support/driver_harness.h"
+#include "support/simulated_board.h"
+
+namespace {
+
+using omzi2c::testing::SimulatedBoard;
+using Values = std::vector<std::pair<std::string, uint32_t>>;
+
+const char kServiceKey[] = "\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\omzi2c";
+const char kDeviceName[] = "\\Device\\OMZI2C";
+const char kLinkName[] = "\\DosDevices\\OMZI2C";
+const char kEventName[] = "\\QRAI2CDriverEvent";
+
+std::string RegText(const Values& values) {
+  std::string text =
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\"
+      "Parameters]\n";
+  char line[96];
+  for (const auto& [name, value] : values) {
+    std::snprintf(line, sizeof(line), "\"%s\"=dword:%08x\n", name.c_str(), value);
+    text += line;
+  }
+  return text;
+}
+
+Values SmbValues(int chipset, const SimulatedBoard& board) {
+  return {{"I2CDriverEnable", 1},
+          {"Chipset", static_cast<uint32_t>(chipset)},
+          {"VID", SimulatedBoard::kVendor},
+          {"DID", SimulatedBoard::kDevice},
+          {"Func", board.layout.function}};
+}
+
+class StartUp : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void TearDown() override {
+    driver.reset();
+    EXPECT_EQ(ntemu::PoolOutstanding(), 0u) << "path buffer leaked";
+    Reset();
+  }
+  static void Reset() {
+    ntemu::ResetObjects();
+    ntemu::RegistryClear();
+    ntemu::PoolReset();
+    Controller = ControllerState{};
+  }
+
+  NTSTATUS Load(const Values& values) {
+    driver =
+        std::make_unique<ntemu::LoadedDriver>(DriverEntry, ntemu::ParseRegFile(RegText(values)));
+    return driver->Status();
+  }
+  DeviceExtension* Extension() {
+    return static_cast<DeviceExtension*>(driver->Device()->DeviceExtension);
+  }
+  static bool NothingCreated() {
+    return ntemu::DeviceCount() == 0 && ntemu::LinkCount() == 0 && ntemu::OpenHandleCount() == 0;
+  }
+
+  std::unique_ptr<ntemu::LoadedDriver> driver;
+};
+
+TEST_F(StartUp, BothServicesDisabledCreatesNothing) {
+  ntemu::RecordingPortSpace ports;
+  ntemu::ScopedPortSpace use(&ports);
+  for (const Values& values :
+       {Values{}, Values{{"ISAPortDriverEnable", 0}, {"I2CDriverEnable", 0}},
+        Values{{"ISAPortDriverEnable", 0x100}, {"I2CDriverEnable", 0x200}}}) {
+    EXPECT_EQ(Load(values), STATUS_UNSUCCESSFUL);
+    EXPECT_TRUE(NothingCreated());
+  }
+  EXPECT_TRUE(ports.Accesses().empty());
+}
+
+TEST_F(StartUp, PortServiceOnlyTouchesNoHardwareAndOpensNoEvent) {
+  ntemu::RecordingPortSpace ports;
+  ntemu::ScopedPortSpace use(&ports);
+  ASSERT_EQ(Load({{"ISAPortDriverEnable", 0x101}, {"Chipset", 5}, {"VID", 1}, {"DID", 2}}),
+            STATUS_SUCCESS);
+  EXPECT_TRUE(ports.Accesses().empty());
+  EXPECT_EQ(Controller.ISAPortDriverEnable, 1);
+  EXPECT_EQ(Controller.I2CDriverEnable, 0);
+  EXPECT_EQ(Controller.Chipset, 0);  // not read without SMBus service
+  EXPECT_EQ(Controller.VID, 0);
+  EXPECT_EQ(ntemu::FindEvent(kEventName), nullptr);
+  EXPECT_EQ(ntemu::OpenHandleCount(), 0u);
+
+  PDEVICE_OBJECT device = ntemu::FindDevice(kDeviceName);
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(device, driver->Device());
+  EXPECT_EQ(device->DeviceType, omzi2c::kDeviceType);
+  EXPECT_EQ(ntemu::LinkTarget(kLinkName), "\\device\\omzi2c");
+  EXPECT_EQ(Extension()->DeviceType, omzi2c::kDeviceType);
+  EXPECT_EQ(Extension()->Device, device);
+  EXPECT_EQ(Extension()->BusEvent, nullptr);
+  EXPECT_EQ(Extension()->BusEventHandle, nullptr);
+  EXPECT_EQ(driver->Driver()->DriverUnload, DriverUnload);
+
+  driver->Unload();
+  EXPECT_EQ(ntemu::InvalidCloseCount(), 1u);  // the 0 handle is still closed
+  EXPECT_TRUE(NothingCreated());
+}
+
+TEST_F(StartUp, ServesPortRequestsOnceLoaded) {
+  omzi2c::testing::RegisterBlock block;
+  board::PortMap ports;
+  ports.Map(0x300, 4, &block);
+  block.Set(0x301, 0x3C);
+  ntemu::ScopedPortSpace use(&ports);
+  ASSERT_EQ(Load({{"ISAPortDriverEnable", 1}}), STATUS_SUCCESS);
+  std::vector<uint8_t> reply(omzi2c::kPortRequestLength);
+  const auto request = omzi2c::testing::PortRecord(omzi2c::kPortWidthByte, 0x301, 0);
+  const ntemu::IoResult result = ntemu::DeviceIoControl(
+      driver->Device(), omzi2c::kIoctlPortRead, request.data(), static_cast<ULONG>(request.size()),
+      reply.data(), static_cast<ULONG>(reply.size()));
+  EXPECT_EQ(result.status, STATUS_SUCCESS);
+  EXPECT_EQ(reply[omzi2c::kPortValueOffset], 0x3C);
+}
+
+TEST_F(StartUp, UnusableConfigurationIsRegistryCorrupt) {
+  ntemu::RecordingPortSpace ports;
+  ntemu::ScopedPortSpace use(&ports);
+  const Values valid = {
+      {"I2CDriverEnable", 1}, {"Chipset", 2}, {"VID", 0x8086}, {"DID", 0x7113}, {"Func", 3}};
+  auto with = [&valid](const std::string& name, const uint32_t* value) {
+    Values changed;
+    for (const auto& entry : valid) {
+      if (entry.first != name)
+        changed.push_back(entry);
+      else if (value != nullptr)
+        changed.push_back({name, *value});
+    }
+    return changed;
+  };
+  const uint32_t eleven = 11, huge = 0x7FFFFFFF, zero = 0, noFunc = 0xFFFF, wideFunc = 0x1FFFF;
+  for (const Values& values :
+       {with("Chipset", &eleven), with("Chipset", &huge), with("Chipset", nullptr),
+        with("VID", &zero), with("VID", nullptr), with("DID", &zero), with("Func", nullptr),
+        with("Func", &noFunc), with("Func", &wideFunc)}) {
+    EXPECT_EQ(Load(values), STATUS_REGISTRY_CORRUPT);
+    EXPECT_TRUE(NothingCreated());
+  }
+  EXPECT_TRUE(ports.Accesses().empty());  // rejected before any PCI access
+}
+
+TEST_F(StartUp, ChipsetZeroOrNegativeScansThenFailsAsNoSuchDevice) {
+  SimulatedBoard board(2, 0, 4, 0x0E00);
+  ntemu::RecordingPortSpace ports(&board.ports);
+  ntemu::ScopedPortSpace use(&ports);
+  for (uint32_t chipset : {0u, 0xFFFFFFFFu, 0x80000000u}) {
+    ports.ClearLog();
+    Values values = SmbValues(2, board);
+    values[1].second = chipset;
+    EXPECT_EQ(Load(values), STATUS_NO_SUCH_DEVICE) << chipset;
+    EXPECT_TRUE(NothingCreated());
+    EXPECT_EQ(ports.CountReads(0xCFC), 5u) << chipset;  // the scan up to device 4
+    EXPECT_EQ(board.function->SoftwareWrites(), 0u);
+  }
+}
+
+TEST_F(StartUp, ControllerNotFoundOrUnprogrammedIsNoSuchDevice) {
+  {
+    SimulatedBoard board(2, 0, 4, 0x0E00, SimulatedBoard::kVendor, 0x9999);
+    ntemu::ScopedPortSpace use(&board.ports);
+    EXPECT_EQ(Load(SmbValues(2, board)), STATUS_NO_SUCH_DEVICE);
+    EXPECT_TRUE(NothingCreated());
+  }
+  SimulatedBoard board(2, 0, 4, 0);
+  ntemu::ScopedPortSpace use(&board.ports);
+  EXPECT_EQ(Load(SmbValues(2, board)), STATUS_NO_SUCH_DEVICE);
+  EXPECT_TRUE(NothingCreated());
+  EXPECT_EQ(Controller.SmbBase, 0);
+}
+
+class StartUpFailure : public StartUp {
+ protected:
+  NTSTATUS LoadOnBoard() { return Load(SmbValues(4, board)); }
+  SimulatedBoard board{4, 0, 1, 0x0E00};
+  ntemu::ScopedPortSpace use{&board.ports};
+};
+
+TEST_F(StartUpFailure, DeviceCreationFailureReturnsItsStatus) {
+  ntemu::FailNextDeviceCreation(STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(LoadOnBoard(), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_TRUE(NothingCreated());
+}
+
+TEST_F(StartUpFailure, LinkCreationFailureDeletesTheDevice) {
+  ntemu::FailNextLinkCreation(STATUS_OBJECT_NAME_COLLISION);
+  EXPECT_EQ(LoadOnBoard(), STATUS_OBJECT_NAME_COLLISION);
+  EXPECT_TRUE(NothingCreated());
+  EXPECT_EQ(driver->Driver()->DeviceObject, nullptr);
+}
+
+TEST_F(StartUpFailure, EventCreationFailureDeletesLinkAndDevice) {
+  ntemu::FailNextEventCreation();
+  EXPECT_EQ(LoadOnBoard(), STATUS_MUTANT_NOT_OWNED);
+  EXPECT_TRUE(NothingCreated());
+  EXPECT_EQ(ntemu::FindDevice(kDeviceName), nullptr);
+  EXPECT_FALSE(ntemu::LinkExists(kLinkName));
+}
+
+TEST_F(StartUpFailure, ANameAlreadyTakenIsReported) {
+  DRIVER_OBJECT other{};
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, OMZI2C_DEVICE_NAME);
+  PDEVICE_OBJECT squatter = nullptr;
+  ASSERT_EQ(IoCreateDevice(&other, 0, &name, 0x22, 0, FALSE, &squatter), STATUS_SUCCESS);
+  EXPECT_EQ(LoadOnBoard(), STATUS_OBJECT_NAME_COLLISION);
+  EXPECT_EQ(ntemu::DeviceCount(), 1u);  // only the other driver's
+  IoDeleteDevice(squatter);
+}
+
+TEST_F(StartUpFailure, NewBusEventStartsFreeAndUnloadClosesIt) {
+  ASSERT_EQ(LoadOnBoard(), STATUS_SUCCESS);
+  PKEVENT event = ntemu::FindEvent(kEventName);
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(Extension()->BusEvent, event);
+  EXPECT_NE(Extension()->BusEventHandle, nullptr);
+  EXPECT_TRUE(ntemu::IsSignalled(*event));
+  driver->Unload();
+  EXPECT_EQ(ntemu::FindEvent(kEventName), nullptr);
+  EXPECT_EQ(ntemu::InvalidCloseCount(), 0u);
+  EXPECT_TRUE(NothingCreated());
+}
+
+TEST_F(StartUpFailure, ASecondHolderOfTheEventNameSharesIt) {
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, OMZI2C_BUS_EVENT_NAME);
+  HANDLE otherHandle = nullptr;
+  PKEVENT held = IoCreateSynchronizationEvent(&name, &otherHandle);
+  ASSERT_NE(held, nullptr);
+  KeWaitForSingleObject(held, Executive, KernelMode, FALSE, nullptr);  // the other holds the bus
+
+  ASSERT_EQ(LoadOnBoard(), STATUS_SUCCESS);
+  EXPECT_EQ(Extension()->BusEvent, held);
+  EXPECT_NE(Extension()->BusEventHandle, otherHandle);
+  EXPECT_EQ(ntemu::EventHandleCount(kEventName), 2u);
+  EXPECT_FALSE(ntemu::IsSignalled(*held));  // start-up leaves its state alone
+
+  driver->Unload();
+  EXPECT_EQ(ntemu::FindEvent(kEventName), held);
+  EXPECT_EQ(ntemu::EventHandleCount(kEventName), 1u);
+  EXPECT_EQ(ZwClose(otherHandle), STATUS_SUCCESS);
+}
+
+class StartOnBoard : public StartUp, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StartOnBoard, FindsAndSwitchesOnItsController) {
+  const uint16_t base = 0x0C40;
+  SimulatedBoard board(GetParam(), 3, 17, base);
+  board.host.Set(base + 3, 0x11);  // a register discovery leaves alone
+  ntemu::ScopedPortSpace use(&board.ports);
+  ASSERT_EQ(Load(SmbValues(GetParam(), board)), STATUS_SUCCESS);
+  EXPECT_EQ(Controller.Chipset, GetParam());
+  EXPECT_EQ(Controller.SmbBase, base);
+  EXPECT_TRUE(board.function->Decoding());
+  EXPECT_EQ(PortReadByte(base + 3), 0x11);
+  EXPECT_NE(Extension()->BusEvent, nullptr);
+  if (GetParam() == 10) {
+    EXPECT_EQ(Controller.EcDataPort, base);
+    EXPECT_EQ(Controller.EcCommandPort, base + 4);
+  }
+  if (GetParam() == 6) {
+    EXPECT_EQ(Controller.SavedHostBus, 3u);
+    EXPECT_EQ(Controller.SavedHostDevice, 17u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryChipset, StartOnBoard, ::testing::Range(1, 11));
+
+TEST_F(StartUp, FuncMayNameAnotherFunctionOfTheDevice) {
+  // The configured triple names the device's bridge at function 0; the
+  // Chipset 2 host sits at function 3 of the same device.
+  SimulatedBoard board(2, 0, 7, 0x0E00);
+  board::PciFunction bridge(SimulatedBoard::kVendor, 0x7110);
+  board.pci.Place({board::PciBus{0}, board::PciDevice{7}, board::PciFunctionNumber{0}}, &bridge);
+  ntemu::ScopedPortSpace use(&board.ports);
+  ASSERT_EQ(Load({{"I2CDriverEnable", 1},
+                  {"Chipset", 2},
+                  {"VID", SimulatedBoard::kVendor},
+                  {"DID", 0x7110},
+                  {"Func", 0}}),
+            STATUS_SUCCESS);
+  EXPECT_EQ(Controller.SmbBase, 0x0E00);
+  EXPECT_TRUE(board.function->Decoding());
+}
+
+class Parameters : public StartUp {
+ protected:
+  const std::wstring servicePath = ntemu::Widen(kServiceKey);
+  UNICODE_STRING Path() {
+    UNICODE_STRING path;
+    RtlInitUnicodeString(&path, servicePath.c_str());
+    return path;
+  }
+  ULONG Query(const wchar_t* name, ULONG defaultValue) {
+    UNICODE_STRING path = Path();
+    return QueryParameter(&path, L"\\Parameters", name, REG_DWORD, 4, defaultValue);
+  }
+  const std::string parameters = std::string(kServiceKey) + "\\Parameters";
+};
+
+TEST_F(Parameters, ValueOrDefault) {
+  ntemu::RegistrySetDword(parameters, "Chipset", 7);
+  EXPECT_EQ(Query(L"Chipset", 11), 7u);
+  EXPECT_EQ(Query(L"chipset", 11), 7u);  // names ignore case
+  EXPECT_EQ(Query(L"VID", 0x1234), 0x1234u);
+  ntemu::RegistrySetValue(parameters, "DID", {REG_BINARY, std::vector<uint8_t>(8, 0x77)});
+  EXPECT_EQ(Query(L"DID", 0x55), 0x55u);  // too long for the variable: refused
+}
+
+TEST_F(Parameters, MissingKeyGivesTheDefault) {
+  // An optional key that is missing is no error and writes nothing: the
+  // result must be preset with the default.
+  EXPECT_EQ(Query(L"Chipset", 11), 11u);
+  ntemu::RegistryCreateKey(kServiceKey);
+  EXPECT_EQ(Query(L"Func", 0xFFFF), 0xFFFFu);
+}
+
+TEST_F(Parameters, PathBufferIsTaggedPagedSizedAndFreed) {
+  ntemu::RegistrySetDword(parameters, "VID", 0x8086);
+  EXPECT_EQ(Query(L"VID", 0), 0x8086u);
+  const ntemu::PoolAllocation buffer = ntemu::PoolLastAllocation();
+  EXPECT_EQ(buffer.tag, kPathBufferTag);
+  EXPECT_EQ(buffer.tag, 0x206B6444u);  // "Ddk " in memory order
+  EXPECT_EQ(buffer.poolType, PagedPool);
+  const size_t suffixCharacters = std::wcslen(L"\\Parameters");
+  EXPECT_EQ(buffer.size, Path().Length + (suffixCharacters + 2) * sizeof(WCHAR));
+  EXPECT_EQ(ntemu::PoolOutstanding(), 0u);
+}
+
+TEST_F(Parameters, AllocationFailureGivesTheDefault) {
+  ntemu::RegistrySetDword(parameters, "VID", 0x8086);
+  ntemu::PoolFailNextAllocations(1);
+  EXPECT_EQ(Query(L"VID", 0x42), 0x42u);
+  EXPECT_EQ(Query(L"VID", 0x42), 0x8086u);
+
+  ntemu::PoolFailNextAllocations(2);  // both enable flags read as their default 0
+  EXPECT_EQ(Load({{"ISAPortDriverEnable", 1}}), STATUS_UNSUCCESSFUL);
+}
+
+TEST_F(Parameters, LongServicePathDoesNotWrapTheBufferSize) {
+  std::wstring longPath(32766, L'k');  // the longest a counted string can describe
+  UNICODE_STRING path;
+  path.Buffer = longPath.data();
+  path.Length = static_cast<USHORT>(0xFFFE / sizeof(WCHAR) * sizeof(WCHAR));
+  path.MaximumLength = path.Length;
+  EXPECT_EQ(QueryParameter(&path, L"\\Parameters", L"VID", REG_DWORD, 4, 9), 9u);
+  EXPECT_GT(ntemu::PoolLastAllocation().size, path.Length);
+}
+
+}  // namespace
