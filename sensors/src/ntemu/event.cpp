@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+_KEVENT::~_KEVENT() {
+  if (systemLock >= 0) close(systemLock);
+}
+
 namespace ntemu {
 
 void InitializeSynchronizationEvent(KEVENT& event, bool signalled) {

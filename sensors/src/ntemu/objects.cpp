@@ -37,6 +37,7 @@ struct Objects {
   NTSTATUS deviceFault = STATUS_SUCCESS;
   NTSTATUS linkFault = STATUS_SUCCESS;
   bool eventFault = false;
+  bool systemWideEvents = false;
   size_t invalidCloses = 0;
 };
 
@@ -91,6 +92,11 @@ void FailNextLinkCreation(NTSTATUS status) {
 void FailNextEventCreation() {
   std::lock_guard<std::mutex> lock(TheObjects().mutex);
   TheObjects().eventFault = true;
+}
+
+void SetNamedEventsSystemWide(bool on) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  TheObjects().systemWideEvents = on;
 }
 
 PDEVICE_OBJECT FindDevice(const std::string& name) {
@@ -229,6 +235,11 @@ PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHan
   if (!named.event) {
     named.event = std::make_unique<KEVENT>();
     ntemu::InitializeSynchronizationEvent(*named.event, true);
+    std::string error;
+    if (objects.systemWideEvents && !ntemu::AttachSystemWideLock(*named.event, name, &error)) {
+      objects.events.erase(name);
+      return nullptr;
+    }
   }
   ++named.handles;
   const uintptr_t handle = objects.nextHandle;

@@ -22,8 +22,9 @@ constexpr unsigned kLastProbedChip = 0x77;
 
 const std::vector<CommandInfo> kCommands = {
     {"detect", "detect", "scan the bus and show which chip addresses answer",
-     "Probes addresses 0x03-0x77 with a receive-byte transaction each and prints\n"
-     "the 16-column grid: the address where a device answered, -- elsewhere.\n"},
+     "Probes addresses 0x03-0x77 with a receive byte, then a read byte at\n"
+     "register 0 where that failed, and prints the 16-column grid: the address\n"
+     "where a device answered, -- elsewhere.\n"},
     {"get", "get CHIP [REG [MODE]]", "read one register (MODE b byte, w word, c, s block)",
      "Without REG: receive byte. MODE b (default): read byte at REG; w: read word\n"
      "(low byte first on the bus); c: send REG as a byte, then receive byte;\n"
@@ -157,7 +158,11 @@ int Detect(Command& c) {
   if (!c.Open()) return c.OpenStatus();
   std::vector<bool> found(0x80, false);
   for (unsigned chip = kFirstProbedChip; chip <= kLastProbedChip; ++chip) {
-    found[chip] = c.Driver().ReceiveBytes(static_cast<uint8_t>(chip), 1).Succeeded();
+    const uint8_t address = static_cast<uint8_t>(chip);
+    // No quick command: a receive byte first, then a read byte at register 0
+    // for chips that only answer register reads.
+    found[chip] = c.Driver().ReceiveBytes(address, 1).Succeeded() ||
+                  c.Driver().ReadWithCommand(address, 0, 1).Succeeded();
   }
   c.Out() << DetectGrid(found, kFirstProbedChip, kLastProbedChip);
   return kExitOk;

@@ -17,6 +17,11 @@ struct _KEVENT {
   uint64_t waits = 0;     // satisfied waits
   uint64_t sets = 0;
   int systemLock = -1;  // lock file shared with other processes, or -1
+
+  _KEVENT() = default;
+  ~_KEVENT();  // closes the lock file
+  _KEVENT(const _KEVENT&) = delete;
+  _KEVENT& operator=(const _KEVENT&) = delete;
 };
 
 namespace ntemu {

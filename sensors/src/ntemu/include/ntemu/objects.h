@@ -17,6 +17,11 @@ void FailNextDeviceCreation(NTSTATUS status);
 void FailNextLinkCreation(NTSTATUS status);
 void FailNextEventCreation();
 
+// When on, a named event created from now on is shared with every process
+// that uses the same name (see AttachSystemWideLock), as named kernel events
+// are on Windows. Off by default: tests keep their events to themselves.
+void SetNamedEventsSystemWide(bool on);
+
 PDEVICE_OBJECT FindDevice(const std::string& name);
 bool LinkExists(const std::string& name);
 std::string LinkTarget(const std::string& name);

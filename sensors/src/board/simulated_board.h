@@ -1,0 +1,107 @@
+// The simulated board the tool and the tests run the driver on: PCI
+// configuration space with the configured SMBus controller (switched off
+// until the driver enables it), the controller's model at its base, and an
+// SMBus with the devices a real board carries: memory-module EEPROMs at
+// 0x50-0x53, a temperature sensor with 16-bit registers, a hardware monitor
+// with byte registers, and a block-capable device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board/block_device.h"
+#include "board/byte_done_host_model.h"
+#include "board/hardware_monitor.h"
+#include "board/pci_config_space.h"
+#include "board/port_map.h"
+#include "board/smbus.h"
+#include "board/spd_eeprom.h"
+#include "board/word_register_device.h"
+
+namespace board {
+
+struct BoardConfig {
+  int chipset = 2;
+  uint16_t vendorId = 0x8086;
+  uint16_t deviceId = 0x2930;
+  uint8_t function = 3;  // where the identification is found (the driver's Func)
+  PciBus bus{0};
+  PciDevice device{0x1F};
+  uint16_t smbBase = 0x0400;
+};
+
+// Addresses of the devices on the simulated SMBus (7-bit).
+namespace address {
+constexpr uint8_t kFirstModule = 0x50;  // four modules, 0x50..0x53
+constexpr uint8_t kModuleCount = 4;
+constexpr uint8_t kTemperatureSensor = 0x18;
+constexpr uint8_t kHardwareMonitor = 0x2E;
+constexpr uint8_t kBlockDevice = 0x44;
+}  // namespace address
+
+// Registers of the temperature sensor (16-bit, little-endian on the bus).
+namespace temperature {
+constexpr uint8_t kCapabilities = 0x00;
+constexpr uint8_t kConfig = 0x01;
+constexpr uint8_t kHighLimit = 0x02;
+constexpr uint8_t kLowLimit = 0x03;
+constexpr uint8_t kCriticalLimit = 0x04;
+constexpr uint8_t kAmbient = 0x05;  // 1/16 degree C, two's complement
+constexpr uint8_t kVendor = 0x06;
+constexpr uint8_t kDevice = 0x07;
+constexpr uint8_t kRegisters = 8;
+}  // namespace temperature
+
+// Block commands of the block device.
+namespace block {
+constexpr uint8_t kIdentity = 0x00;  // a short text naming the device
+constexpr uint8_t kScratch = 0x10;   // writable
+}  // namespace block
+
+struct FaultInfo {
+  const char* name;
+  const char* description;
+};
+
+class SimulatedBoard {
+ public:
+  explicit SimulatedBoard(const BoardConfig& config);
+  ~SimulatedBoard();
+  SimulatedBoard(const SimulatedBoard&) = delete;
+  SimulatedBoard& operator=(const SimulatedBoard&) = delete;
+
+  PortMap& Ports() { return ports_; }
+  SmbusBus& Bus() { return bus_; }
+  const BoardConfig& Config() const { return config_; }
+  // The controller model, when the configured kind has one on this board.
+  ByteDoneHostModel* ByteDoneHost() { return byteDone_.get(); }
+  GatedHostFunction* HostFunction() { return hostFunction_.get(); }
+
+  SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
+  WordRegisterDevice& TemperatureSensor() { return temperatureSensor_; }
+  HardwareMonitor& Monitor() { return monitor_; }
+  BlockDevice& Blocks() { return blocks_; }
+
+  static const std::vector<FaultInfo>& Faults();
+  bool InjectFault(const std::string& name, std::string* error);
+
+ private:
+  void PlaceController();
+  void AttachDevices();
+
+  BoardConfig config_;
+  PortMap ports_;
+  PciConfigSpace pci_;
+  SmbusBus bus_;
+  std::unique_ptr<ByteDoneHostModel> byteDone_;
+  std::unique_ptr<GatedHostFunction> hostFunction_;
+  std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
+  std::vector<SpdEeprom> modules_;
+  WordRegisterDevice temperatureSensor_;
+  HardwareMonitor monitor_;
+  BlockDevice blocks_;
+};
+
+}  // namespace board

@@ -1,0 +1,268 @@
+// Sessions on Linux: the driver runs in this process on the user-space
+// stand-in, loaded through its entry point from registry parameters, over the
+// simulated board or over the machine's real I/O ports.
+#include <omzi2c/omzi2c.h>
+
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+
+#include "board/simulated_board.h"
+#include "controller_state.h"
+#include "driver_entry.h"
+#include "ntemu/clock.h"
+#include "ntemu/driver_loader.h"
+#include "ntemu/objects.h"
+#include "ntemu/real_ports.h"
+#include "omzi2c_client/in_process_transport.h"
+#include "tools/cli.h"
+#include "tools/format.h"
+#include "tools/session.h"
+#include "tools/trace_printer.h"
+
+namespace omzi2c::tool {
+
+namespace {
+
+const char kParametersKey[] =
+    "\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters";
+constexpr uint32_t kRegDword = 4;
+
+// Defaults that start the driver on the simulated board out of the box.
+constexpr uint32_t kDefaultChipset = 2;
+constexpr uint32_t kDefaultVid = 0x8086;
+constexpr uint32_t kDefaultDid = 0x2930;
+constexpr uint32_t kDefaultFunc = 3;
+
+const char* HostName(int32_t chipset) {
+  switch (chipset) {
+    case 1:
+      return "start-port host";
+    case 2:
+    case 3:
+      return "byte-done host";
+    case 4:
+    case 5:
+    case 6:
+      return "paced-poll host";
+    case 7:
+      return "chunk-buffer host";
+    case 8:
+    case 9:
+      return "dual-status host";
+    case 10:
+      return "embedded-controller host";
+    default:
+      return "no host";
+  }
+}
+
+ntemu::RegistryValue Dword(uint32_t value) {
+  ntemu::RegistryValue v{kRegDword, std::vector<uint8_t>(4)};
+  for (int i = 0; i < 4; ++i)
+    v.data[i] = static_cast<uint8_t>(value >> (8 * i));
+  return v;
+}
+
+std::optional<uint32_t> DwordOf(const ntemu::RegistryValue& value) {
+  if (value.type != kRegDword || value.data.size() != 4) return std::nullopt;
+  return value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+         (static_cast<uint32_t>(value.data[3]) << 24);
+}
+
+// The driver's parameters: a .reg file if given, else the defaults, then the
+// command-line options on top.
+struct Parameters {
+  std::vector<ntemu::RegFileKey> keys;
+
+  std::optional<uint32_t> Get(const std::string& name) const {
+    for (const auto& key : keys) {
+      for (const auto& value : key.values) {
+        if (value.first == name && key.path.size() >= 11 &&
+            key.path.compare(key.path.size() - 11, 11, "\\Parameters") == 0) {
+          return DwordOf(value.second);
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  void Set(const std::string& name, uint32_t value) {
+    ntemu::RegFileKey& key = ParametersKey();
+    for (auto& existing : key.values) {
+      if (existing.first == name) {
+        existing.second = Dword(value);
+        return;
+      }
+    }
+    key.values.push_back({name, Dword(value)});
+  }
+
+  ntemu::RegFileKey& ParametersKey() {
+    for (auto& key : keys) {
+      if (key.path.size() >= 11 &&
+          key.path.compare(key.path.size() - 11, 11, "\\Parameters") == 0) {
+        return key;
+      }
+    }
+    keys.push_back({kParametersKey, {}});
+    return keys.back();
+  }
+};
+
+bool ResolveParameters(const GlobalOptions& options, Parameters* parameters, std::string* error) {
+  if (!options.config.empty()) {
+    try {
+      parameters->keys = ntemu::ParseRegFile(ntemu::ReadFileBytes(options.config));
+      ntemu::ServiceKeyOf(parameters->keys);
+    } catch (const std::exception& e) {
+      *error = options.config + ": " + e.what();
+      return false;
+    }
+  } else {
+    parameters->Set("ISAPortDriverEnable", 1);
+    parameters->Set("I2CDriverEnable", 1);
+    parameters->Set("Chipset", kDefaultChipset);
+    parameters->Set("VID", kDefaultVid);
+    parameters->Set("DID", kDefaultDid);
+    parameters->Set("Func", kDefaultFunc);
+  }
+  if (options.portService) parameters->Set("ISAPortDriverEnable", *options.portService ? 1 : 0);
+  if (options.smbService) parameters->Set("I2CDriverEnable", *options.smbService ? 1 : 0);
+  if (options.chipset) parameters->Set("Chipset", *options.chipset);
+  if (options.vid) parameters->Set("VID", *options.vid);
+  if (options.did) parameters->Set("DID", *options.did);
+  if (options.func) parameters->Set("Func", *options.func);
+  return true;
+}
+
+board::BoardConfig BoardFor(const Parameters& parameters) {
+  board::BoardConfig config;
+  config.chipset = static_cast<int32_t>(parameters.Get("Chipset").value_or(11));
+  config.vendorId = static_cast<uint16_t>(parameters.Get("VID").value_or(0));
+  config.deviceId = static_cast<uint16_t>(parameters.Get("DID").value_or(0));
+  config.function = static_cast<uint8_t>(parameters.Get("Func").value_or(0) & 0x07);
+  return config;
+}
+
+class InProcessSession : public Session {
+ public:
+  InProcessSession(const GlobalOptions& options, Parameters parameters, std::ostream& trace)
+      : options_(options), parameters_(std::move(parameters)), tracePrinter_(trace) {}
+
+  ~InProcessSession() override {
+    transport_.reset();
+    driver_.reset();  // unloads the driver while the board is still there
+    ntemu::InstallTraceSink(nullptr);
+    ntemu::InstallPortSpace(nullptr);
+    ntemu::InstallClock(nullptr);
+    ntemu::SetNamedEventsSystemWide(false);
+  }
+
+  // Installs the board or real ports, then loads the driver; false with the
+  // reason when the driver does not start.
+  bool Start(std::string* error, int* exitStatus) {
+    if (options_.board == "ports") {
+      if (!ntemu::RealPortSpace::Acquire(error)) {
+        *exitStatus = kExitFailed;
+        return false;
+      }
+      ntemu::InstallPortSpace(&realPorts_);
+      ntemu::InstallClock(&realClock_);
+      ntemu::SetNamedEventsSystemWide(true);
+    } else {
+      board_ = std::make_unique<board::SimulatedBoard>(BoardFor(parameters_));
+      ntemu::InstallPortSpace(&board_->Ports());
+      ntemu::InstallClock(&virtualClock_);
+    }
+    if (options_.trace) ntemu::InstallTraceSink(&tracePrinter_);
+    driver_ = std::make_unique<ntemu::LoadedDriver>(DriverEntry, parameters_.keys);
+    if (!driver_->Loaded()) {
+      *error = "the driver did not start: " + client::DescribeStatus(driver_->Status());
+      *exitStatus = kExitFailed;
+      return false;
+    }
+    transport_ = std::make_unique<client::InProcessTransport>(driver_->Device());
+    client_ = std::make_unique<client::Client>(*transport_);
+    return true;
+  }
+
+  client::Client& Client() override { return *client_; }
+  bool RealHardware() const override { return options_.board == "ports"; }
+
+  std::vector<std::string> Info() const override {
+    std::vector<std::string> lines;
+    lines.push_back(board_ ? "board: simulated" : "board: real I/O ports");
+    for (const char* name :
+         {"ISAPortDriverEnable", "I2CDriverEnable", "Chipset", "VID", "DID", "Func"}) {
+      const auto value = parameters_.Get(name);
+      lines.push_back(std::string("parameter ") + name + ": " +
+                      (value ? Hex8(*value) : std::string("(absent: default applies)")));
+    }
+    lines.push_back(std::string("port service: ") +
+                    (Controller.ISAPortDriverEnable ? "enabled" : "disabled"));
+    lines.push_back(std::string("SMBus service: ") +
+                    (Controller.I2CDriverEnable ? "enabled" : "disabled"));
+    if (Controller.I2CDriverEnable) {
+      lines.push_back("controller: Chipset " + std::to_string(Controller.Chipset) + " (" +
+                      HostName(Controller.Chipset) + "), PCI " + Hex4(Controller.VID) + ":" +
+                      Hex4(Controller.DID) + " function " + std::to_string(Controller.Func) +
+                      ", SMBus base " + Hex4(Controller.SmbBase));
+    }
+    if (Controller.Chipset == 10) {
+      lines.push_back("embedded controller: data " + Hex4(Controller.EcDataPort) + ", command " +
+                      Hex4(Controller.EcCommandPort));
+    }
+    return lines;
+  }
+
+  std::vector<std::string> Faults() const override {
+    std::vector<std::string> names;
+    if (board_) {
+      for (const auto& fault : board::SimulatedBoard::Faults())
+        names.push_back(fault.name);
+    }
+    return names;
+  }
+
+  bool InjectFault(const std::string& name, std::string* error) override {
+    if (!board_) return Session::InjectFault(name, error);
+    return board_->InjectFault(name, error);
+  }
+
+ private:
+  const GlobalOptions& options_;
+  Parameters parameters_;
+  TracePrinter tracePrinter_;
+  std::unique_ptr<board::SimulatedBoard> board_;
+  ntemu::RealPortSpace realPorts_;
+  ntemu::VirtualClock virtualClock_;
+  ntemu::RealClock realClock_;
+  std::unique_ptr<ntemu::LoadedDriver> driver_;
+  std::unique_ptr<client::InProcessTransport> transport_;
+  std::unique_ptr<client::Client> client_;
+};
+
+}  // namespace
+
+std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream& trace,
+                                     std::string* error, int* exitStatus) {
+  Parameters parameters;
+  if (!ResolveParameters(options, &parameters, error)) {
+    *exitStatus = kExitUsage;
+    return nullptr;
+  }
+  auto session = std::make_unique<InProcessSession>(options, std::move(parameters), trace);
+  if (!session->Start(error, exitStatus)) return nullptr;
+  return session;
+}
+
+std::vector<std::string> DescribeFaults() {
+  std::vector<std::string> lines;
+  for (const auto& fault : board::SimulatedBoard::Faults()) {
+    lines.push_back(std::string(fault.name) + "\t" + fault.description);
+  }
+  return lines;
+}
+
+}  // namespace omzi2c::tool
