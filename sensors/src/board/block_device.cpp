@@ -2,11 +2,6 @@
 
 namespace board {
 
-bool BlockDevice::ReceiveByte(uint8_t* byte) {
-  *byte = 0;
-  return true;
-}
-
 bool BlockDevice::BlockRead(uint8_t command, std::vector<uint8_t>* block) {
   const auto it = blocks_.find(command);
   if (it == blocks_.end()) return false;

@@ -21,8 +21,6 @@ class BlockDevice : public SmbusDevice {
   bool HasBlock(uint8_t command) const { return blocks_.count(command) != 0; }
   const std::vector<uint8_t>& Block(uint8_t command) const { return blocks_.at(command); }
 
-  // A receive byte answers the device's status byte: 0, ready.
-  bool ReceiveByte(uint8_t* byte) override;
   bool BlockRead(uint8_t command, std::vector<uint8_t>* block) override;
   bool BlockWrite(uint8_t command, const std::vector<uint8_t>& block) override;
 

@@ -60,6 +60,16 @@ constexpr uint8_t kIdentity = 0x00;  // a short text naming the device
 constexpr uint8_t kScratch = 0x10;   // writable
 }  // namespace block
 
+// The board's block device also answers a receive byte with its status
+// byte (0, ready), so that a bus scan finds it.
+class StatusBlockDevice : public BlockDevice {
+ public:
+  bool ReceiveByte(uint8_t* byte) override {
+    *byte = 0;
+    return true;
+  }
+};
+
 struct FaultInfo {
   const char* name;
   const char* description;
@@ -82,7 +92,7 @@ class SimulatedBoard {
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
   WordRegisterDevice& TemperatureSensor() { return temperatureSensor_; }
   HardwareMonitor& Monitor() { return monitor_; }
-  BlockDevice& Blocks() { return blocks_; }
+  StatusBlockDevice& Blocks() { return blocks_; }
 
   static const std::vector<FaultInfo>& Faults();
   bool InjectFault(const std::string& name, std::string* error);
@@ -101,7 +111,7 @@ class SimulatedBoard {
   std::vector<SpdEeprom> modules_;
   WordRegisterDevice temperatureSensor_;
   HardwareMonitor monitor_;
-  BlockDevice blocks_;
+  StatusBlockDevice blocks_;
 };
 
 }  // namespace board
