@@ -29,6 +29,7 @@ const std::vector<FaultInfo> kFaults = {
     {"byte-done-never", "byte done never comes for the first block byte"},
     {"nak", "no device answers: every address is not acknowledged"},
     {"eeprom-write-protect", "the memory-module EEPROMs refuse writes"},
+    {"controller-absent", "the configured controller is not on the PCI bus"},
 };
 
 }  // namespace
@@ -55,13 +56,15 @@ void SimulatedBoard::PlaceController() {
   hostFunction_ = MakeChipsetHost(config_.chipset, config_.vendorId, config_.deviceId,
                                   config_.smbBase, ports_, host);
   const uint8_t hostFunction = LayoutForChipset(config_.chipset).function;
-  pci_.Place({config_.bus, config_.device, PciFunctionNumber{hostFunction}}, hostFunction_.get());
+  placed_.push_back({config_.bus, config_.device, PciFunctionNumber{hostFunction}});
+  pci_.Place(placed_.back(), hostFunction_.get());
   const uint8_t scanned = config_.function & 0x07;
   if (scanned != hostFunction) {
     // The configured function (for example the device's function 0) only
     // identifies the device; the host sits at its own function.
     identityFunction_ = std::make_unique<PciFunction>(config_.vendorId, config_.deviceId);
-    pci_.Place({config_.bus, config_.device, PciFunctionNumber{scanned}}, identityFunction_.get());
+    placed_.push_back({config_.bus, config_.device, PciFunctionNumber{scanned}});
+    pci_.Place(placed_.back(), identityFunction_.get());
   }
 }
 
@@ -106,6 +109,11 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
   if (name == "nak") {
     for (unsigned a = 0; a < 0x80; ++a)
       bus_.Detach(SlaveAddress(static_cast<uint8_t>(a)));
+    return true;
+  }
+  if (name == "controller-absent") {
+    for (const PciLocation& at : placed_)
+      pci_.Remove(at);
     return true;
   }
   if (name == "eeprom-write-protect") {

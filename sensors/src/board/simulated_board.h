@@ -108,6 +108,7 @@ class SimulatedBoard {
   std::unique_ptr<ByteDoneHostModel> byteDone_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
+  std::vector<PciLocation> placed_;
   std::vector<SpdEeprom> modules_;
   WordRegisterDevice temperatureSensor_;
   HardwareMonitor monitor_;

@@ -142,18 +142,7 @@ class LazySession : public SessionSource {
     if (session_) return session_.get();
     std::string error;
     session_ = OpenSession(options_, io_.err, &error, exitStatus);
-    if (!session_) {
-      io_.err << "Error: " << error << "\n";
-      return nullptr;
-    }
-    for (const std::string& fault : options_.faults) {
-      if (!session_->InjectFault(fault, &error)) {
-        io_.err << "Error: " << error << "\n";
-        session_.reset();
-        *exitStatus = kExitUsage;
-        return nullptr;
-      }
-    }
+    if (!session_) io_.err << "Error: " << error << "\n";
     return session_.get();
   }
 
@@ -214,7 +203,7 @@ int RunTool(const std::vector<std::string>& args, CliIo io) {
   LazySession sessions(options, io);
   if (command[0] == "shell") {
     if (command.size() > 1 && (command[1] == "--help" || command[1] == "-h")) {
-      io.out << "Usage: omzi2c [OPTIONS] shell\n"
+      io.out << "Usage: omzi2c shell\n"
                 "Reads commands line by line from standard input, one session for all:\n"
                 "the simulated board keeps its state between commands. '#' starts a\n"
                 "comment; 'exit' or end of input ends the shell. The exit status is the\n"

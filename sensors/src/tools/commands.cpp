@@ -3,6 +3,8 @@
 #include <omzi2c/omzi2c.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <optional>
 
@@ -61,6 +63,9 @@ const std::vector<CommandInfo> kCommands = {
      "Prints the status (value and name), the transferred length and the reply\n"
      "bytes. INPUT-HEX is hex bytes (\"\" for none), e.g. a0100000020000000000000000.\n"},
     {"info", "info", "show parameters, controller found and services enabled", ""},
+    {"bench", "bench CHIP REG COUNT", "time COUNT read-byte requests at REG",
+     "Prints how many read-byte requests per second went through the driver,\n"
+     "timed by the wall clock (on the simulated board pauses take no time).\n"},
     {"shell", "shell", "read commands from standard input, one session for all", ""},
 };
 
@@ -435,6 +440,29 @@ int Info(Command& c) {
   return kExitOk;
 }
 
+int Bench(Command& c) {
+  if (c.Count() != 3) return c.Usage("bench takes CHIP REG COUNT");
+  const auto chip = Chip(c, 0);
+  const auto reg = chip ? c.Number(1, 0xFF, "register") : std::nullopt;
+  const auto count = reg ? c.Number(2, 100000000, "count") : std::nullopt;
+  if (!count) return kExitUsage;
+  if (*count == 0) return c.Usage("COUNT is at least 1");
+  if (!c.Open()) return c.OpenStatus();
+  const auto start = std::chrono::steady_clock::now();
+  for (uint32_t i = 0; i < *count; ++i) {
+    if (!c.Check(c.Driver().ReadWithCommand(*chip, static_cast<uint8_t>(*reg), 1), "Read")) {
+      return kExitFailed;
+    }
+  }
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  const double seconds = elapsed.count() > 0 ? elapsed.count() : 1e-9;
+  char line[128];
+  std::snprintf(line, sizeof line, "%u read-byte requests in %.3f s: %.0f per second\n", *count,
+                seconds, *count / seconds);
+  c.Out() << line;
+  return kExitOk;
+}
+
 int Run(const std::string& name, Command& c) {
   if (name == "detect") return Detect(c);
   if (name == "get") return Get(c);
@@ -450,6 +478,7 @@ int Run(const std::string& name, Command& c) {
   if (name == "write-message") return WriteMessage(c);
   if (name == "port") return Port(c);
   if (name == "ioctl") return Ioctl(c);
+  if (name == "bench") return Bench(c);
   return Info(c);
 }
 

@@ -30,15 +30,10 @@ class Session {
   virtual bool RealHardware() const = 0;
   // Lines describing parameters, the controller found, services enabled.
   virtual std::vector<std::string> Info() const = 0;
-  // Faults of the simulated board that can be injected by name.
-  virtual std::vector<std::string> Faults() const { return {}; }
-  virtual bool InjectFault(const std::string& name, std::string* error) {
-    *error = "faults can only be injected on the simulated board: " + name;
-    return false;
-  }
 };
 
-// Loads or opens the driver as the options say; on failure returns null and
+// Loads or opens the driver as the options say, with the options' faults
+// injected into the simulated board first; on failure returns null and
 // explains in `error` (and `exitStatus`: 1 for bad usage, 2 for a failure).
 std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream& trace,
                                      std::string* error, int* exitStatus);

@@ -175,6 +175,10 @@ class InProcessSession : public Session {
       ntemu::InstallPortSpace(&board_->Ports());
       ntemu::InstallClock(&virtualClock_);
     }
+    if (!InjectFaults(error)) {
+      *exitStatus = kExitUsage;
+      return false;
+    }
     if (options_.trace) ntemu::InstallTraceSink(&tracePrinter_);
     driver_ = std::make_unique<ntemu::LoadedDriver>(DriverEntry, parameters_.keys);
     if (!driver_->Loaded()) {
@@ -216,21 +220,18 @@ class InProcessSession : public Session {
     return lines;
   }
 
-  std::vector<std::string> Faults() const override {
-    std::vector<std::string> names;
-    if (board_) {
-      for (const auto& fault : board::SimulatedBoard::Faults())
-        names.push_back(fault.name);
-    }
-    return names;
-  }
-
-  bool InjectFault(const std::string& name, std::string* error) override {
-    if (!board_) return Session::InjectFault(name, error);
-    return board_->InjectFault(name, error);
-  }
-
  private:
+  bool InjectFaults(std::string* error) {
+    for (const std::string& fault : options_.faults) {
+      if (!board_) {
+        *error = "faults can only be injected on the simulated board: " + fault;
+        return false;
+      }
+      if (!board_->InjectFault(fault, error)) return false;
+    }
+    return true;
+  }
+
   const GlobalOptions& options_;
   Parameters parameters_;
   TracePrinter tracePrinter_;

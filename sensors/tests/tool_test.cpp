@@ -1,0 +1,359 @@
+// The omzi2c tool on the simulated board, driven through its command core as
+// the executable drives it: arguments in, stdout, stderr and exit status out.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "tools/cli.h"
+
+namespace {
+
+using omzi2c::tool::RunTool;
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+ToolRun Tool(std::vector<std::string> args, const std::string& input = "") {
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  const int status = RunTool(args, {in, out, err});
+  return {status, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Lines of --trace output: what the driver did to the hardware.
+size_t TraceLines(const std::string& err) {
+  std::istringstream lines(err);
+  std::string line;
+  size_t traced = 0;
+  while (std::getline(lines, line))
+    traced += line.rfind("trace ", 0) == 0 ? 1 : 0;
+  return traced;
+}
+
+TEST(ToolUsage, HelpForTheToolAndEveryCommand) {
+  const ToolRun help = Tool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* command :
+       {"detect", "get CHIP", "set CHIP", "dump CHIP", "read CHIP", "write CHIP", "recv CHIP",
+        "send CHIP", "block-read", "block-write", "exchange", "write-message", "port read",
+        "ioctl CODE", "info", "shell"}) {
+    EXPECT_TRUE(Contains(help.out, command)) << command;
+  }
+  for (const char* command :
+       {"detect", "get", "set", "dump", "read", "write", "recv", "send", "block-read",
+        "block-write", "exchange", "write-message", "port", "ioctl", "info", "shell", "bench"}) {
+    const ToolRun run = Tool({command, "--help"});
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_TRUE(Contains(run.out, std::string("Usage: omzi2c ") + command)) << command;
+  }
+  EXPECT_EQ(Tool({"help", "dump"}).out, Tool({"dump", "--help"}).out);
+}
+
+TEST(ToolUsage, BadArgumentsExitOneAndSendNothing) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"frobnicate"},
+      {"--board", "mars", "detect"},
+      {"--chipset"},
+      {"--chipset", "two", "info"},
+      {"--smb-service", "maybe", "info"},
+      {"--bogus", "info"},
+      {"get"},
+      {"get", "0x80", "0"},  // beyond 7 bits
+      {"get", "0x50", "0x100"},
+      {"get", "0x50", "0", "q"},
+      {"set", "0x50", "0x10"},
+      {"set", "0x50", "0x10", "0x100"},
+      {"set", "0x50", "0x10", "0x10000", "w"},
+      {"set", "0x50", "0x10", "1", "2", "b"},
+      {"dump", "0x50", "s"},
+      {"read", "0x50", "0", "0"},
+      {"read", "0x50", "0"},
+      {"recv", "0x50", "256"},
+      {"send", "0x50"},
+      {"block-write", "0x44", "0x10", "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9",
+       "10",          "11",   "12",   "13", "14", "15", "16", "17", "18", "19", "20", "21",
+       "22",          "23",   "24",   "25", "26", "27", "28", "29", "30", "31", "32", "33"},
+      {"port", "read"},
+      {"port", "peek", "0x80"},
+      {"port", "read", "0x10000"},
+      {"port", "write", "0x80", "0x100", "b"},
+      {"port", "read", "0x80", "q"},
+      {"ioctl", "0x80076404", "zz", "2"},
+      {"ioctl", "0x80076404", "00"},
+      {"detect", "extra"},
+      {"bench", "0x50", "0", "0"},
+      {"bench", "0x50", "0"},
+  };
+  for (const auto& args : bad) {
+    std::vector<std::string> traced = {"--trace"};
+    traced.insert(traced.end(), args.begin(), args.end());
+    const ToolRun run = Tool(traced);
+    std::string joined;
+    for (const auto& a : args)
+      joined += a + " ";
+    EXPECT_EQ(run.status, 1) << joined;
+    EXPECT_TRUE(Contains(run.err, "Error: ")) << joined;
+    EXPECT_EQ(TraceLines(run.err), 0u) << joined << ": the driver was loaded or reached";
+    EXPECT_TRUE(run.out.empty()) << joined;
+  }
+}
+
+TEST(ToolDetect, ShowsTheBoardsDevicesInTheGrid) {
+  const ToolRun run = Tool({"detect"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "10: -- -- -- -- -- -- -- -- 18 --"));
+  EXPECT_TRUE(Contains(run.out, "2e --"));
+  EXPECT_TRUE(Contains(run.out, "40: -- -- -- -- 44 --"));
+  EXPECT_TRUE(Contains(run.out, "50: 50 51 52 53 -- --"));
+
+  const ToolRun silent = Tool({"--fault", "nak", "detect"});
+  EXPECT_EQ(silent.status, 0);
+  for (const char* cell : {" 18", " 2e", " 44", " 50"})
+    EXPECT_FALSE(Contains(silent.out, cell));
+}
+
+TEST(ToolRead, ModesOfGetAndTheSensors) {
+  EXPECT_EQ(Tool({"get", "0x50", "2"}).out, "0x0b\n");         // memory type byte of the module
+  EXPECT_EQ(Tool({"get", "0x18", "5", "w"}).out, "0x0226\n");  // 34.375 degrees C in 1/16
+  EXPECT_EQ(Tool({"get", "0x2e", "0x25"}).out, "0x26\n");      // 38 degrees C
+  EXPECT_EQ(Tool({"get", "0x50", "2", "c"}).out, "0x0b\n");    // pointer set, then receive
+  EXPECT_TRUE(Contains(Tool({"get", "0x44", "0", "s"}).out, "0x4f 0x4d 0x5a"));
+  EXPECT_EQ(Tool({"read", "0x50", "0x80", "3"}).out, "0x4f 0x4d 0x5a\n");  // part number
+  EXPECT_EQ(Tool({"block-read", "0x44", "0x10"}).out, "0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00\n");
+}
+
+TEST(ToolRead, DumpShowsTheModuleAndMarksFailures) {
+  const ToolRun module = Tool({"dump", "0x51"});
+  ASSERT_EQ(module.status, 0);
+  EXPECT_TRUE(Contains(module.out, "00: 92 13 0b 02"));
+  EXPECT_TRUE(Contains(module.out, "80: 4f 4d 5a 33"));
+  EXPECT_TRUE(Contains(module.out, "OMZ3U1600C11-4G"));
+
+  const ToolRun absent = Tool({"dump", "0x60"});
+  EXPECT_EQ(absent.status, 0);
+  EXPECT_TRUE(Contains(absent.out, "00: XX XX XX"));
+
+  const ToolRun words = Tool({"dump", "0x18", "w"});
+  EXPECT_TRUE(Contains(words.out, "00: 0057 0000 04b0 0000 05f0 0226"));
+}
+
+TEST(ToolWrite, ShellKeepsTheBoardBetweenCommands) {
+  const std::string script =
+      "# module scratch area and sensors\n"
+      "set 0x50 0x90 0xab\n"
+      "get 0x50 0x90\n"
+      "write 0x50 0xa0 1 2 3\n"
+      "read 0x50 0xa0 3\n"
+      "write 0x50 0xb0 0x34 0x12\n"  // two bytes: one word write
+      "get 0x50 0xb0 w\n"
+      "set 0x18 2 0x0500 w\n"
+      "get 0x18 2 w\n"
+      "block-write 0x44 0x10 9 8 7\n"
+      "block-read 0x44 0x10\n"
+      "send 0x50 0xa1\n"
+      "recv 0x50 2\n"
+      "exit\n"
+      "get 0x50 0\n";  // after exit: not run
+  const ToolRun run = Tool({"shell"}, script);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "0xab\n0x01 0x02 0x03\n0x1234\n0x0500\n0x09 0x08 0x07\n0x02 0x03\n");
+}
+
+TEST(ToolWrite, EachRunStartsFromAFreshBoard) {
+  EXPECT_EQ(Tool({"set", "0x50", "0xc0", "0xab"}).status, 0);
+  EXPECT_EQ(Tool({"get", "0x50", "0xc0"}).out, "0x00\n");
+}
+
+TEST(ToolErrors, FailedRequestsNameTheStatusAndExitTwo) {
+  const ToolRun absent = Tool({"get", "0x60", "0"});
+  EXPECT_EQ(absent.status, 2);
+  EXPECT_TRUE(Contains(absent.err, "STATUS_IO_DEVICE_ERROR, 0xC0000185"));
+  EXPECT_TRUE(absent.out.empty());
+
+  const ToolRun exchange = Tool({"exchange", "0x50", "1"});
+  EXPECT_EQ(exchange.status, 2);
+  EXPECT_TRUE(Contains(exchange.err, "not supported by this controller"));
+
+  const ToolRun shell = Tool({"shell"}, "get 0x50 0\nget 0x60 0\nget 0x50 1\n");
+  EXPECT_EQ(shell.status, 2);  // the worst of the commands
+  EXPECT_EQ(shell.out, "0x92\n0x13\n");
+}
+
+TEST(ToolErrors, EveryFaultOfTheBoardReachesTheCaller) {
+  const struct {
+    const char* fault;
+    std::vector<std::string> command;
+    const char* status;  // empty: the request still succeeds
+  } cases[] = {
+      {"in-use-stuck", {"get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"in-use-held", {"get", "0x50", "0"}, ""},  // the driver frees the host
+      {"busy-stuck", {"get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"never-starts", {"get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"never-finishes", {"get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"device-error", {"get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"collision", {"set", "0x50", "0x90", "1"}, "STATUS_IO_DEVICE_ERROR"},
+      {"failed", {"recv", "0x50"}, "STATUS_IO_DEVICE_ERROR"},
+      {"alert", {"get", "0x18", "5", "w"}, "STATUS_IO_DEVICE_ERROR"},
+      {"block-count-0", {"block-read", "0x44", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"block-count-33", {"block-read", "0x44", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"byte-done-never", {"block-read", "0x44", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"byte-done-never", {"block-write", "0x44", "0x10", "1"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"nak", {"get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"eeprom-write-protect", {"set", "0x50", "0x90", "1"}, "STATUS_IO_DEVICE_ERROR"},
+      {"controller-absent", {"info"}, "STATUS_NO_SUCH_DEVICE"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--fault", c.fault};
+    args.insert(args.end(), c.command.begin(), c.command.end());
+    const ToolRun run = Tool(args);
+    if (std::string(c.status).empty()) {
+      EXPECT_EQ(run.status, 0) << c.fault << ": " << run.err;
+    } else {
+      EXPECT_EQ(run.status, 2) << c.fault;
+      EXPECT_TRUE(Contains(run.err, c.status)) << c.fault << ": " << run.err;
+    }
+  }
+  // Every fault the tool lists is covered above.
+  const ToolRun list = Tool({"--list-faults"});
+  std::istringstream lines(list.out);
+  std::string line;
+  size_t listed = 0;
+  while (std::getline(lines, line)) {
+    ++listed;
+    const std::string name = line.substr(0, line.find('\t'));
+    bool covered = false;
+    for (const auto& c : cases)
+      covered = covered || name == c.fault;
+    EXPECT_TRUE(covered) << name;
+  }
+  EXPECT_GE(listed, 14u);
+
+  const ToolRun unknown = Tool({"--fault", "gremlins", "detect"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_TRUE(Contains(unknown.err, "unknown fault 'gremlins'"));
+}
+
+TEST(ToolPort, ReadAndWriteEachWidth) {
+  EXPECT_EQ(Tool({"port", "read", "0x0402"}).out, "0x00\n");       // host control register
+  EXPECT_EQ(Tool({"port", "read", "0x80", "w"}).out, "0xffff\n");  // nothing there
+  EXPECT_EQ(Tool({"port", "read", "0x80", "d"}).out, "0xffffffff\n");
+  const ToolRun pci = Tool({"shell"},
+                           "port write 0xcf8 0x8000fb00 d\n"  // bus 0, device 0x1f, function 3
+                           "port read 0xcfc d\n");
+  EXPECT_EQ(pci.out, "0x29308086\n");
+
+  const ToolRun disabled = Tool({"--port-service", "off", "port", "read", "0x80"});
+  EXPECT_EQ(disabled.status, 2);
+  EXPECT_TRUE(Contains(disabled.err, "STATUS_INVALID_DEVICE_REQUEST"));
+}
+
+TEST(ToolIoctl, RawRequestsShowStatusLengthAndReply) {
+  const ToolRun read = Tool({"ioctl", "0x80076404", "a0020000020000000000000000", "2"});
+  EXPECT_EQ(read.status, 0);
+  EXPECT_EQ(read.out, "status 0x00000000 STATUS_SUCCESS\ntransferred 2\nreply 0x0b 0x02\n");
+
+  const ToolRun unsupported = Tool({"ioctl", "0x8007A410", "", "0"});
+  EXPECT_EQ(unsupported.status, 2);
+  EXPECT_EQ(unsupported.out, "status 0xc00000bb STATUS_NOT_SUPPORTED\ntransferred 0\nreply \n");
+
+  const ToolRun shortRecord = Tool({"ioctl", "0x80076404", "a002000002", "2"});
+  EXPECT_TRUE(Contains(shortRecord.out, "STATUS_INVALID_PARAMETER"));
+
+  // A block read into a 4-byte buffer: what fits, and the warning status.
+  const ToolRun cut = Tool({"ioctl", "0x8007A414", std::string(80, '0').replace(0, 2, "88"), "4"});
+  EXPECT_EQ(cut.status, 0);
+  EXPECT_EQ(cut.out,
+            "status 0x80000005 STATUS_BUFFER_OVERFLOW\ntransferred 4\n"
+            "reply 0x4f 0x4d 0x5a 0x20\n");
+}
+
+TEST(ToolInfo, ParametersControllerAndStartUpFailures) {
+  const ToolRun info = Tool({"info"});
+  EXPECT_EQ(info.status, 0);
+  EXPECT_TRUE(Contains(info.out, "parameter Chipset: 0x00000002"));
+  EXPECT_TRUE(Contains(info.out, "controller: Chipset 2 (byte-done host)"));
+  EXPECT_TRUE(Contains(info.out, "SMBus base 0x0400"));
+  EXPECT_TRUE(Contains(info.out, "port service: enabled"));
+
+  const ToolRun portOnly = Tool({"--smb-service", "off", "info"});
+  EXPECT_TRUE(Contains(portOnly.out, "SMBus service: disabled"));
+  EXPECT_FALSE(Contains(portOnly.out, "controller:"));
+
+  const struct {
+    std::vector<std::string> args;
+    const char* status;
+  } failures[] = {
+      {{"--port-service", "off", "--smb-service", "off", "info"}, "STATUS_UNSUCCESSFUL"},
+      {{"--chipset", "11", "info"}, "STATUS_REGISTRY_CORRUPT"},
+      {{"--chipset", "0", "info"}, "STATUS_NO_SUCH_DEVICE"},
+      {{"--fault", "controller-absent", "info"}, "STATUS_NO_SUCH_DEVICE"},
+  };
+  for (const auto& f : failures) {
+    const ToolRun run = Tool(f.args);
+    EXPECT_EQ(run.status, 2) << f.status;
+    EXPECT_TRUE(Contains(run.err, "the driver did not start")) << run.err;
+    EXPECT_TRUE(Contains(run.err, f.status)) << run.err;
+  }
+}
+
+TEST(ToolInfo, ParametersFromARegFile) {
+  const std::string path = ::testing::TempDir() + "omzi2c_tool_test.reg";
+  std::ofstream(path) << "REGEDIT4\r\n\r\n"
+                         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\"
+                         "Parameters]\r\n"
+                         "\"I2CDriverEnable\"=dword:00000001\r\n"
+                         "\"Chipset\"=dword:00000003\r\n"
+                         "\"VID\"=dword:00008086\r\n"
+                         "\"DID\"=dword:00002930\r\n"
+                         "\"Func\"=dword:00000000\r\n";
+  const ToolRun info = Tool({"--config", path, "info"});
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, "controller: Chipset 3 (byte-done host)"));
+  EXPECT_TRUE(Contains(info.out, "parameter ISAPortDriverEnable: (absent"));
+  EXPECT_TRUE(Contains(info.out, "port service: disabled"));
+  EXPECT_EQ(Tool({"--config", path, "get", "0x50", "2"}).out, "0x0b\n");
+  std::remove(path.c_str());
+
+  const ToolRun missing = Tool({"--config", "/nonexistent/omzi2c.reg", "info"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Contains(missing.err, "/nonexistent/omzi2c.reg"));
+}
+
+TEST(ToolBench, CountsRequestsAndStopsAtAFailure) {
+  const ToolRun run = Tool({"bench", "0x50", "0x10", "100"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("100 read-byte requests in ", 0), 0u) << run.out;
+  EXPECT_TRUE(Contains(run.out, " per second\n"));
+  EXPECT_EQ(Tool({"bench", "0x60", "0x10", "100"}).status, 2);
+}
+
+TEST(ToolTrace, ShowsEveryPortAccessAndPauseInTheDocumentedFormat) {
+  const ToolRun run = Tool({"--trace", "get", "0x50", "2"});
+  EXPECT_EQ(run.out, "0x0b\n");
+  // Discovery at start-up, then the transaction at the host's base.
+  EXPECT_TRUE(Contains(run.err, "trace out32 0x0cf8 0x8000fb00\n"));
+  EXPECT_TRUE(Contains(run.err, "trace out8 0x0404 0xa1\n"));  // address with the read bit
+  EXPECT_TRUE(Contains(run.err, "trace out8 0x0403 0x02\n"));  // command
+  EXPECT_TRUE(Contains(run.err, "trace out8 0x0402 0x48\n"));  // byte protocol with start
+  EXPECT_TRUE(Contains(run.err, "trace in8 0x0405 0x0b\n"));   // data0
+
+  const ToolRun retried = Tool({"--trace", "--fault", "device-error", "recv", "0x50"});
+  size_t sleeps = 0;
+  for (size_t at = retried.err.find("trace sleep 1000us\n"); at != std::string::npos;
+       at = retried.err.find("trace sleep 1000us\n", at + 1)) {
+    ++sleeps;
+  }
+  EXPECT_EQ(sleeps, 7u);  // 8 attempts, 1 ms apart
+}
+
+}  // namespace
