@@ -1,0 +1,155 @@
+# Guest test of the omzi2c tool with real port I/O on QEMU's emulated SMBus
+# host (PCI 00:1f.3, Chipset 2): discovery, every write and read request
+# against two memory-module EEPROMs, an absent address, then a cross-check of
+# the same bytes through the kernel's own driver (loaded only after the tool
+# is done). Parameters (kernel command line): OMZI2C_VID, OMZI2C_DID,
+# OMZI2C_FUNC.
+. /test/lib.sh
+vid=${OMZI2C_VID:-0x8086}
+did=${OMZI2C_DID:-0x2930}
+func=${OMZI2C_FUNC:-3}
+
+# tool ARGS...: runs omzi2c on the real ports; status/out/err as run_status.
+tool() {
+  echo "\$ omzi2c $*"
+  run_status status out err omzi2c --board ports --chipset 2 --vid "$vid" --did "$did" \
+    --func "$func" -y "$@"
+  [ -n "$out" ] && echo "$out"
+  [ -n "$err" ] && echo "stderr: $err"
+  [ "$status" -eq 0 ] || echo "(exit status $status)"
+}
+# tool_ok WHAT ARGS...: the command must succeed.
+tool_ok() {
+  local what=$1
+  shift
+  tool "$@"
+  if [ "$status" -eq 0 ]; then ok "$what"; else failed "$what: exit status $status"; fi
+}
+# tool_reads WHAT EXPECTED ARGS...: the command must succeed and print EXPECTED.
+tool_reads() {
+  local what=$1 expected=$2
+  shift 2
+  tool "$@"
+  if [ "$status" -ne 0 ]; then
+    failed "$what: exit status $status"
+  else
+    expect_equal "$what" "$expected" "$out"
+  fi
+}
+hex2() { printf '0x%02x' $(($1 & 0xff)); }
+
+echo "== discovery"
+tool_ok "info" info
+if [ "$status" -ne 0 ]; then
+  echo "the tool did not find the SMBus host: nothing else can work"
+  finish
+  exit 1
+fi
+
+echo "== detect"
+tool_ok "detect" detect
+echo "$out" >/tmp/detect
+row=$(sed -n 's/^50: *//p' /tmp/detect | tr -s ' ' | sed 's/ *$//')
+expect_equal "detect row 50" "50 51 52 53 54 55 56 57 -- -- -- -- -- -- -- --" "$row"
+found=$(sed -n 's/^[0-7]0://p' /tmp/detect | tr ' ' '\n' | grep -c '^[0-9a-f][0-9a-f]$')
+expect_equal "addresses found by detect" 8 "$found"
+
+# Two EEPROMs, each with its own pattern: a chip answering for the other
+# one, or writes landing on the wrong chip, show in the images.
+for chip in 0x50 0x53; do
+  seed=$((chip == 0x50 ? 0x11 : 0x8c))
+  v() { hex2 $((seed + 0x25 * $1)); }  # the pattern's K-th byte
+
+  echo "== writes to $chip (every write request)"
+  # Byte writes: set, with MODE b given and left out.
+  for k in 0 1 2; do
+    tool_ok "set $chip $(hex2 $((0x10 + k))) (byte)" set $chip "$(hex2 $((0x10 + k)))" "$(v $k)"
+    remember $chip $((0x10 + k)) "$(v $k)"
+  done
+  tool_ok "set $chip 0x13 (byte, MODE b)" set $chip 0x13 "$(v 3)" b
+  remember $chip 0x13 "$(v 3)"
+  # Word write: low byte at REG, high byte at REG+1.
+  low=$(v 4) high=$(v 5)
+  word=$(printf '0x%04x' $((high << 8 | low)))
+  tool_ok "set $chip 0x20 $word w" set $chip 0x20 "$word" w
+  remember $chip 0x20 "$low"
+  remember $chip 0x21 "$high"
+  # Write with command, several bytes: byte writes at REG, REG+1, ...
+  tool_ok "write $chip 0x30 (6 bytes)" write $chip 0x30 "$(v 6)" "$(v 7)" "$(v 8)" "$(v 9)" \
+    "$(v 10)" "$(v 11)"
+  for k in 0 1 2 3 4 5; do remember $chip $((0x30 + k)) "$(v $((6 + k)))"; done
+  # ... two bytes: one word write.
+  tool_ok "write $chip 0x38 (2 bytes: a word)" write $chip 0x38 "$(v 12)" "$(v 13)"
+  remember $chip 0x38 "$(v 12)"
+  remember $chip 0x39 "$(v 13)"
+  # ... and wrapping from 0xff to 0x00.
+  tool_ok "write $chip 0xfe (3 bytes, wraps)" write $chip 0xfe "$(v 14)" "$(v 15)" "$(v 16)"
+  remember $chip 0xfe "$(v 14)"
+  remember $chip 0xff "$(v 15)"
+  remember $chip 0x00 "$(v 16)"
+  # SMBus block write: the EEPROM keeps the count byte at REG and the data
+  # after it (it treats everything after the command as data).
+  tool_ok "block-write $chip 0x40 (5 bytes)" block-write $chip 0x40 "$(v 17)" "$(v 18)" \
+    "$(v 19)" "$(v 20)" "$(v 21)"
+  remember $chip 0x40 5
+  for k in 0 1 2 3 4; do remember $chip $((0x41 + k)) "$(v $((17 + k)))"; done
+
+  echo "== reads from $chip (every read request)"
+  tool_reads "get $chip 0x10" "$(v 0)" get $chip 0x10
+  tool_reads "get $chip 0x11 b" "$(v 1)" get $chip 0x11 b
+  tool_reads "get $chip 0x13 b" "$(v 3)" get $chip 0x13 b
+  tool_reads "get $chip 0x20 w" "$word" get $chip 0x20 w
+  tool_reads "read $chip 0x30 6 (byte read, then receive bytes)" \
+    "$(v 6) $(v 7) $(v 8) $(v 9) $(v 10) $(v 11)" read $chip 0x30 6
+  tool_reads "read $chip 0x38 2 (word read)" "$(v 12) $(v 13)" read $chip 0x38 2
+  tool_reads "read $chip 0x12 1" "$(v 2)" read $chip 0x12 1
+  tool_reads "get $chip 0x32 c (send, then receive)" "$(v 8)" get $chip 0x32 c
+  # Send bytes move the EEPROM's address pointer; receive bytes read on from it.
+  tool_ok "send $chip 0x39 0x31" send $chip 0x39 0x31
+  tool_reads "recv $chip (at 0x31)" "$(v 7)" recv $chip
+  tool_reads "recv $chip 3 (0x32-0x34)" "$(v 8) $(v 9) $(v 10)" recv $chip 3
+  tool_reads "get $chip (receive byte at 0x35)" "$(v 11)" get $chip
+  tool_reads "get $chip 0xff" "$(v 15)" get $chip 0xff
+  tool_reads "get $chip 0x00" "$(v 16)" get $chip 0x00
+  tool_reads "block-read $chip 0x40" "$(v 17) $(v 18) $(v 19) $(v 20) $(v 21)" block-read $chip 0x40
+  tool_reads "get $chip 0x40 s (block read)" "$(v 17) $(v 18) $(v 19) $(v 20) $(v 21)" get $chip 0x40 s
+  tool_reads "get $chip 0x80 (never written)" 0x00 get $chip 0x80
+  tool_ok "dump $chip" dump $chip
+  echo "$out" >/tmp/tool-dump.$((chip))
+  compare_image "dump $chip through omzi2c" $chip /tmp/tool-dump.$((chip))
+done
+
+echo "== an absent address"
+for args in "get 0x30 0x00" "recv 0x30" "set 0x30 0x00 0x01" "read 0x30 0x00 3"; do
+  tool $args
+  if [ "$status" -eq 2 ] && [ -n "$err" ]; then
+    ok "$args: exit status 2 with a message"
+  else
+    failed "$args: expected exit status 2 and a message, got status $status"
+  fi
+done
+# The host recovers from the error: the next transaction works.
+tool_reads "get 0x50 0x10 after the errors" "$(seed=0x11; hex2 $seed)" get 0x50 0x10
+
+echo "== cross-check with the kernel's driver"
+load_kernel_smbus || { finish; exit 1; }
+bus=$(kernel_smbus_bus)
+if [ -z "$bus" ] || ! wait_for_device "/dev/i2c-$bus"; then
+  failed "no /dev/i2c-N of the kernel's SMBus driver"
+  finish
+  exit 1
+fi
+ok "kernel SMBus adapter i2c-$bus"
+for chip in 0x50 0x53; do
+  i2cdump -y "$bus" $chip b >/tmp/kernel-dump.$((chip)) 2>&1
+  cat /tmp/kernel-dump.$((chip))
+  compare_image "i2cdump $chip through the kernel" $chip /tmp/kernel-dump.$((chip))
+  expect_equal "i2cget $chip 0x20 w" "$(expected_image $chip | sed -n 34p)$(expected_image $chip | sed -n 33p | cut -c3-)" \
+    "$(i2cget -y "$bus" $chip 0x20 w)"
+done
+for chip in 0x51 0x52 0x54 0x55 0x56 0x57; do
+  i2cdump -y "$bus" $chip b >/tmp/kernel-dump.$((chip)) 2>&1
+  compare_image "i2cdump $chip (never written)" $chip /tmp/kernel-dump.$((chip))
+done
+
+finish

@@ -1,0 +1,41 @@
+/* Test scaffolding for the QEMU guest: reads the PCI configuration of one
+ * function through configuration mechanism #1 (ports 0xCF8/0xCFC) with
+ * user-space port I/O, to show that real port access works in the guest.
+ * It only reads configuration space; SMBus transactions are the driver's job.
+ *
+ * Usage: pci_probe BUS DEV FUNC
+ * Prints: vendor=0x.... device=0x.... base=0x........ hostcfg=0x..
+ * (base: dword at 0x20, hostcfg: byte at 0x40). Exit status 0, or 1 when the
+ * ports cannot be reached. */
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/io.h>
+
+static uint32_t config_read32(unsigned bus, unsigned dev, unsigned func, unsigned offset) {
+  const uint32_t address = 0x80000000u | (bus << 16) | (dev << 11) | (func << 8) | (offset & 0xFC);
+  outl(address, 0xCF8);
+  return inl(0xCFC);
+}
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    fprintf(stderr, "usage: pci_probe BUS DEV FUNC\n");
+    return 1;
+  }
+  const unsigned bus = (unsigned)strtoul(argv[1], NULL, 0);
+  const unsigned dev = (unsigned)strtoul(argv[2], NULL, 0);
+  const unsigned func = (unsigned)strtoul(argv[3], NULL, 0);
+  if (iopl(3) != 0) {
+    fprintf(stderr, "pci_probe: iopl(3): %s\n", strerror(errno));
+    return 1;
+  }
+  const uint32_t id = config_read32(bus, dev, func, 0x00);
+  const uint32_t base = config_read32(bus, dev, func, 0x20);
+  const uint32_t hostcfg = config_read32(bus, dev, func, 0x40) & 0xFF;
+  printf("vendor=0x%04x device=0x%04x base=0x%08x hostcfg=0x%02x\n", id & 0xFFFF, id >> 16, base,
+         hostcfg);
+  return 0;
+}

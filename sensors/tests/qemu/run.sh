@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# One QEMU test: fetches the guest's kernel and busybox (once, into CACHE),
+# builds an initramfs with the guest script of TEST and the given static
+# binaries, boots q35 and reports the guest's verdict as the exit status.
+#
+# Usage: run.sh --cache DIR --work DIR --test TEST [options] [BINARY...]
+#   TEST                harness | harness_smbus_off | omzi2c | omzi2c_smbus_off | bench
+#                       (the guest script guest/TEST.sh)
+#   BINARY...           static binaries for the guest's PATH (omzi2c, pci_probe, i2c_rate)
+#   --machine M         QEMU machine (default q35; the *_smbus_off tests use q35,smbus=off)
+#   --vid V --did D --func F
+#                       the SMBus host's PCI IDs and function the guest expects
+#                       and passes to omzi2c (default 0x8086 0x2930 3)
+#   --kernel vmlinux|vmlinuz
+#                       boot the uncompressed kernel through PVH (default when it
+#                       was extracted) or the bzImage
+#   --timeout S         time limit of the boot (default 180)
+#   --param NAME=VALUE  passed to the guest script as OMZI2C_NAME (e.g. count=5000)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+cache='' work='' test='' machine='' kernel_kind=''
+vid=0x8086 did=0x2930 func=3 limit=180
+binaries=()
+params=
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --cache) cache=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    --test) test=$2; shift 2 ;;
+    --machine) machine=$2; shift 2 ;;
+    --vid) vid=$2; shift 2 ;;
+    --did) did=$2; shift 2 ;;
+    --func) func=$2; shift 2 ;;
+    --kernel) kernel_kind=$2; shift 2 ;;
+    --timeout) limit=$2; shift 2 ;;
+    --param) params="$params omzi2c_${2%%=*}=${2#*=}"; shift 2 ;;
+    -*) echo "run.sh: unknown option $1" >&2; exit 1 ;;
+    *) binaries+=("$1"); shift ;;
+  esac
+done
+if [[ -z "$cache" || -z "$work" || -z "$test" ]]; then
+  echo "usage: run.sh --cache DIR --work DIR --test TEST [options] [BINARY...]" >&2
+  exit 1
+fi
+script=$here/guest/$test.sh
+if [[ ! -f "$script" ]]; then
+  echo "run.sh: no guest script $script" >&2
+  exit 1
+fi
+if [[ -z "$machine" ]]; then
+  case "$test" in
+    *_smbus_off) machine=q35,smbus=off ;;
+    *) machine=q35 ;;
+  esac
+fi
+
+"$here/fetch.sh" "$cache"
+cache=$(cd "$cache" && pwd)
+case "${kernel_kind:-auto}" in
+  auto) kernel=$cache/vmlinux; [[ -f "$kernel" ]] || kernel=$cache/vmlinuz ;;
+  vmlinux|vmlinuz) kernel=$cache/$kernel_kind ;;
+  *) echo "run.sh: --kernel is vmlinux or vmlinuz" >&2; exit 1 ;;
+esac
+
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+"$here/mkinitrd.sh" "$cache" "$work/$test.initrd.gz" "$script" "${binaries[@]}"
+exec "$here/boot.sh" "$kernel" "$work/$test.initrd.gz" "$work/$test.console.log" \
+  --machine "$machine" --timeout "$limit" \
+  --append "omzi2c_vid=$vid omzi2c_did=$did omzi2c_func=$func$params"
