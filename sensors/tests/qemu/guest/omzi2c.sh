@@ -39,12 +39,22 @@ tool_reads() {
 hex2() { printf '0x%02x' $(($1 & 0xff)); }
 
 echo "== discovery"
+# Undo the firmware's enabling: the host then answers only if the driver's
+# discovery switches it on again.
+run_status status probe err pci_probe 0 0x1f "$func" --switch-off
+echo "switched off: $probe"
+expect_equal "host switched off before the driver starts" "hostcfg=0x00 io=0" \
+  "$(echo "$probe" | sed 's/.*\(hostcfg=.*\)/\1/')"
 tool_ok "info" info
 if [ "$status" -ne 0 ]; then
   echo "the tool did not find the SMBus host: nothing else can work"
   finish
   exit 1
 fi
+
+run_status status probe err pci_probe 0 0x1f "$func"
+expect_equal "host switched on by discovery" "hostcfg=0x01 io=1" \
+  "$(echo "$probe" | sed 's/.*\(hostcfg=.*\)/\1/')"
 
 echo "== detect"
 tool_ok "detect" detect

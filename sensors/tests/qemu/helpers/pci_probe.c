@@ -3,10 +3,13 @@
  * user-space port I/O, to show that real port access works in the guest.
  * It only reads configuration space; SMBus transactions are the driver's job.
  *
- * Usage: pci_probe BUS DEV FUNC
- * Prints: vendor=0x.... device=0x.... base=0x........ hostcfg=0x..
- * (base: dword at 0x20, hostcfg: byte at 0x40). Exit status 0, or 1 when the
- * ports cannot be reached. */
+ * Usage: pci_probe BUS DEV FUNC [--switch-off]
+ * Prints: vendor=0x.... device=0x.... base=0x........ hostcfg=0x.. io=N
+ * (base: dword at 0x20, hostcfg: byte at 0x40, io: the command register's I/O
+ * space enable). --switch-off first clears the I/O space enable and bit 0 of
+ * the byte at 0x40, undoing what the firmware did, so that a later run of the
+ * driver only finds the host answering if its own discovery switched it on.
+ * Exit status 0, or 1 when the ports cannot be reached. */
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -20,9 +23,17 @@ static uint32_t config_read32(unsigned bus, unsigned dev, unsigned func, unsigne
   return inl(0xCFC);
 }
 
+static void config_write32(unsigned bus, unsigned dev, unsigned func, unsigned offset,
+                           uint32_t value) {
+  const uint32_t address = 0x80000000u | (bus << 16) | (dev << 11) | (func << 8) | (offset & 0xFC);
+  outl(address, 0xCF8);
+  outl(value, 0xCFC);
+}
+
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: pci_probe BUS DEV FUNC\n");
+  const int switch_off = argc == 5 && strcmp(argv[4], "--switch-off") == 0;
+  if (argc != 4 && !switch_off) {
+    fprintf(stderr, "usage: pci_probe BUS DEV FUNC [--switch-off]\n");
     return 1;
   }
   const unsigned bus = (unsigned)strtoul(argv[1], NULL, 0);
@@ -32,10 +43,15 @@ int main(int argc, char** argv) {
     fprintf(stderr, "pci_probe: iopl(3): %s\n", strerror(errno));
     return 1;
   }
+  if (switch_off) {
+    config_write32(bus, dev, func, 0x40, config_read32(bus, dev, func, 0x40) & ~1u);
+    config_write32(bus, dev, func, 0x04, config_read32(bus, dev, func, 0x04) & ~1u);
+  }
   const uint32_t id = config_read32(bus, dev, func, 0x00);
+  const uint32_t command = config_read32(bus, dev, func, 0x04) & 0xFFFF;
   const uint32_t base = config_read32(bus, dev, func, 0x20);
   const uint32_t hostcfg = config_read32(bus, dev, func, 0x40) & 0xFF;
-  printf("vendor=0x%04x device=0x%04x base=0x%08x hostcfg=0x%02x\n", id & 0xFFFF, id >> 16, base,
-         hostcfg);
+  printf("vendor=0x%04x device=0x%04x base=0x%08x hostcfg=0x%02x io=%u\n", id & 0xFFFF, id >> 16,
+         base, hostcfg, command & 1u);
   return 0;
 }
