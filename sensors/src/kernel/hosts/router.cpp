@@ -11,7 +11,6 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
     case 3:
       return ByteDoneHost::ReceiveByte(address, byte);
     default:
-      (void)address, (void)byte;
       return kResultNotSupported;
   }
 }
@@ -22,7 +21,6 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
     case 3:
       return ByteDoneHost::SendByte(address, byte);
     default:
-      (void)address, (void)byte;
       return kResultNotSupported;
   }
 }
@@ -33,7 +31,6 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
     case 3:
       return ByteDoneHost::ReadByteData(address, command, byte);
     default:
-      (void)address, (void)command, (void)byte;
       return kResultNotSupported;
   }
 }
@@ -44,7 +41,6 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
     case 3:
       return ByteDoneHost::WriteByteData(address, command, byte);
     default:
-      (void)address, (void)command, (void)byte;
       return kResultNotSupported;
   }
 }
@@ -55,7 +51,6 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
     case 3:
       return ByteDoneHost::ReadWordData(address, command, word);
     default:
-      (void)address, (void)command, (void)word;
       return kResultNotSupported;
   }
 }
@@ -66,7 +61,6 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
     case 3:
       return ByteDoneHost::WriteWordData(address, command, word);
     default:
-      (void)address, (void)command, (void)word;
       return kResultNotSupported;
   }
 }
@@ -79,7 +73,6 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
     case 3:
       return ByteDoneHost::BlockRead(address, command, buffer, count);
     default:
-      (void)address, (void)command, (void)buffer, (void)count;
       return kResultNotSupported;
   }
 }
@@ -90,7 +83,6 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR cou
     case 3:
       return ByteDoneHost::BlockWrite(address, command, data, count);
     default:
-      (void)address, (void)command, (void)data, (void)count;
       return kResultNotSupported;
   }
 }
