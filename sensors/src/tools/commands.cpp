@@ -158,6 +158,13 @@ std::optional<uint8_t> Chip(Command& c, size_t i) {
   return static_cast<uint8_t>(*chip);
 }
 
+// Register argument i.
+std::optional<uint8_t> Register(Command& c, size_t i) {
+  std::optional<uint32_t> reg = c.Number(i, 0xFF, "register");
+  if (!reg) return std::nullopt;
+  return static_cast<uint8_t>(*reg);
+}
+
 int Detect(Command& c) {
   if (c.Count() != 0) return c.Usage("detect takes no arguments");
   if (!c.Open()) return c.OpenStatus();
@@ -219,7 +226,7 @@ int Set(Command& c) {
   if (end < 3) return c.Usage("set needs CHIP REG VALUE");
   if (mode != "s" && end != 3) return c.Usage("MODE " + mode + " takes one VALUE");
   const auto chip = Chip(c, 0);
-  const auto reg = chip ? c.Number(1, 0xFF, "register") : std::nullopt;
+  const auto reg = chip ? Register(c, 1) : std::nullopt;
   if (!reg) return kExitUsage;
   std::vector<uint8_t> data;
   if (mode == "w") {
@@ -234,7 +241,7 @@ int Set(Command& c) {
   }
   if (!c.Open()) return c.OpenStatus();
   if (!c.Confirm("write", *chip)) return kExitFailed;
-  const uint8_t command = static_cast<uint8_t>(*reg);
+  const uint8_t command = *reg;
   const Response response = mode == "s" ? c.Driver().BlockWrite(*chip, command, data)
                                         : c.Driver().WriteWithCommand(*chip, command, data);
   return c.Check(response, "Write") ? kExitOk : kExitFailed;
@@ -268,13 +275,12 @@ int Dump(Command& c) {
 int Read(Command& c) {
   if (c.Count() != 3) return c.Usage("read takes CHIP REG COUNT");
   const auto chip = Chip(c, 0);
-  const auto reg = chip ? c.Number(1, 0xFF, "register") : std::nullopt;
+  const auto reg = chip ? Register(c, 1) : std::nullopt;
   const auto count = reg ? c.Number(2, 0xFF, "count") : std::nullopt;
   if (!count) return kExitUsage;
   if (*count == 0) return c.Usage("COUNT is 1 to 255");
   if (!c.Open()) return c.OpenStatus();
-  const Response r =
-      c.Driver().ReadWithCommand(*chip, static_cast<uint8_t>(*reg), static_cast<uint8_t>(*count));
+  const Response r = c.Driver().ReadWithCommand(*chip, *reg, static_cast<uint8_t>(*count));
   if (!c.Check(r, "Read")) return kExitFailed;
   c.Out() << ByteList(r.reply) << "\n";
   return kExitOk;
@@ -284,12 +290,12 @@ int Write(Command& c) {
   if (c.Count() < 3) return c.Usage("write takes CHIP REG BYTE...");
   if (c.Count() > 2 + 255) return c.Usage("at most 255 bytes");
   const auto chip = Chip(c, 0);
-  const auto reg = chip ? c.Number(1, 0xFF, "register") : std::nullopt;
+  const auto reg = chip ? Register(c, 1) : std::nullopt;
   const auto data = reg ? c.Bytes(2, c.Count()) : std::nullopt;
   if (!data) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
   if (!c.Confirm("write", *chip)) return kExitFailed;
-  const Response r = c.Driver().WriteWithCommand(*chip, static_cast<uint8_t>(*reg), *data);
+  const Response r = c.Driver().WriteWithCommand(*chip, *reg, *data);
   return c.Check(r, "Write") ? kExitOk : kExitFailed;
 }
 
@@ -321,10 +327,10 @@ int Send(Command& c) {
 int BlockRead(Command& c) {
   if (c.Count() != 2) return c.Usage("block-read takes CHIP REG");
   const auto chip = Chip(c, 0);
-  const auto reg = chip ? c.Number(1, 0xFF, "register") : std::nullopt;
+  const auto reg = chip ? Register(c, 1) : std::nullopt;
   if (!reg) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
-  const Response r = c.Driver().BlockRead(*chip, static_cast<uint8_t>(*reg));
+  const Response r = c.Driver().BlockRead(*chip, *reg);
   if (!c.Check(r, "Block read")) return kExitFailed;
   c.Out() << ByteList(r.reply) << "\n";
   return kExitOk;
@@ -334,12 +340,12 @@ int BlockWrite(Command& c) {
   if (c.Count() < 2) return c.Usage("block-write takes CHIP REG BYTE...");
   if (c.Count() > 2 + kSmbMaxBlockLength) return c.Usage("a block holds at most 32 bytes");
   const auto chip = Chip(c, 0);
-  const auto reg = chip ? c.Number(1, 0xFF, "register") : std::nullopt;
+  const auto reg = chip ? Register(c, 1) : std::nullopt;
   const auto data = reg ? c.Bytes(2, c.Count()) : std::nullopt;
   if (!data) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
   if (!c.Confirm("write", *chip)) return kExitFailed;
-  const Response r = c.Driver().BlockWrite(*chip, static_cast<uint8_t>(*reg), *data);
+  const Response r = c.Driver().BlockWrite(*chip, *reg, *data);
   return c.Check(r, "Block write") ? kExitOk : kExitFailed;
 }
 
@@ -443,14 +449,14 @@ int Info(Command& c) {
 int Bench(Command& c) {
   if (c.Count() != 3) return c.Usage("bench takes CHIP REG COUNT");
   const auto chip = Chip(c, 0);
-  const auto reg = chip ? c.Number(1, 0xFF, "register") : std::nullopt;
+  const auto reg = chip ? Register(c, 1) : std::nullopt;
   const auto count = reg ? c.Number(2, 100000000, "count") : std::nullopt;
   if (!count) return kExitUsage;
   if (*count == 0) return c.Usage("COUNT is at least 1");
   if (!c.Open()) return c.OpenStatus();
   const auto start = std::chrono::steady_clock::now();
   for (uint32_t i = 0; i < *count; ++i) {
-    if (!c.Check(c.Driver().ReadWithCommand(*chip, static_cast<uint8_t>(*reg), 1), "Read")) {
+    if (!c.Check(c.Driver().ReadWithCommand(*chip, *reg, 1), "Read")) {
       return kExitFailed;
     }
   }
