@@ -141,6 +141,26 @@ done
 # The host recovers from the error: the next transaction works.
 tool_reads "get 0x50 0x10 after the errors" "$(seed=0x11; hex2 $seed)" get 0x50 0x10
 
+echo "== writes on real ports ask first"
+# Without -y a write asks on stderr; anything but yes leaves the chip alone.
+ask() {
+  echo "$1" | omzi2c --board ports --chipset 2 --vid "$vid" --did "$did" --func "$func" \
+    set 0x50 0x10 0x99 >/tmp/ask.out 2>/tmp/ask.err
+  asked=$?
+}
+ask n
+if [ "$asked" -eq 2 ] && grep -q 'Continue? \[y/N\]' /tmp/ask.err &&
+  grep -q 'DANGER' /tmp/ask.err && grep -q 'Aborted' /tmp/ask.err; then
+  ok "a refused write asks, warns about the module EEPROM and stops"
+else
+  failed "a refused write: status $asked, stderr: $(cat /tmp/ask.err)"
+fi
+tool_reads "get 0x50 0x10 after a refused write" "$(seed=0x11; hex2 $seed)" get 0x50 0x10
+ask y
+expect_equal "an accepted write's exit status" 0 "$asked"
+tool_reads "get 0x50 0x10 after an accepted write" 0x99 get 0x50 0x10
+tool_ok "set 0x50 0x10 back" set 0x50 0x10 "$(seed=0x11; hex2 $seed)"
+
 echo "== cross-check with the kernel's driver"
 load_kernel_smbus || { finish; exit 1; }
 bus=$(kernel_smbus_bus)
