@@ -9,6 +9,7 @@
 
 #include "board/simulated_board.h"
 #include "driver_entry.h"
+#include "ntemu/clock.h"
 #include "ntemu/driver_loader.h"
 #include "ntemu/port_space.h"
 #include "omzi2c_client/client.h"
@@ -27,6 +28,8 @@ const char kParameters[] =
 
 // The board and the loaded driver, shared by every benchmark and thread.
 struct Bench {
+  ntemu::VirtualClock clock{/*recordPauses=*/false};
+  ntemu::ScopedClock useClock{&clock};
   board::SimulatedBoard board{board::BoardConfig{}};
   ntemu::ScopedPortSpace ports{&board.Ports()};
   ntemu::LoadedDriver driver{DriverEntry, ntemu::ParseRegFile(kParameters)};

@@ -40,6 +40,15 @@ TEST(SmbDelay, VirtualTimeAdvancesWithoutWaiting) {
   EXPECT_EQ(clock.Now(), 8000000u + 500u);
 }
 
+TEST(SmbDelay, AClockThatOnlyKeepsTimeRecordsNothing) {
+  ntemu::VirtualClock clock(/*recordPauses=*/false);
+  ntemu::ScopedClock use(&clock);
+  SmbDelay(10000);
+  SmbDelay(500);
+  EXPECT_TRUE(clock.Pauses().empty());
+  EXPECT_EQ(clock.Now(), 10500u);
+}
+
 TEST(SmbDelay, TouchesNoPort) {
   ntemu::RecordingPortSpace ports;
   ntemu::ScopedPortSpace use(&ports);

@@ -237,7 +237,7 @@ class InProcessSession : public Session {
   TracePrinter tracePrinter_;
   std::unique_ptr<board::SimulatedBoard> board_;
   ntemu::RealPortSpace realPorts_;
-  ntemu::VirtualClock virtualClock_;
+  ntemu::VirtualClock virtualClock_{/*recordPauses=*/false};  // --trace shows them
   ntemu::RealClock realClock_;
   std::unique_ptr<ntemu::LoadedDriver> driver_;
   std::unique_ptr<client::InProcessTransport> transport_;

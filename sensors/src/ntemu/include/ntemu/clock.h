@@ -38,6 +38,8 @@ class Clock {
 
 class VirtualClock : public Clock {
  public:
+  // A clock that only keeps time (for long-running sessions) records nothing.
+  explicit VirtualClock(bool recordPauses = true) : recordPauses_(recordPauses) {}
   void BusyWait(uint32_t microseconds) override;
   void Sleep(uint64_t length100ns) override;
   uint64_t Now() override;
@@ -48,6 +50,7 @@ class VirtualClock : public Clock {
 
  private:
   mutable std::mutex mutex_;
+  const bool recordPauses_;
   uint64_t now_ = 0;
   std::vector<Pause> pauses_;
 };
