@@ -165,6 +165,20 @@ std::optional<uint8_t> Register(Command& c, size_t i) {
   return static_cast<uint8_t>(*reg);
 }
 
+// CHIP REG COUNT, as read and bench take them.
+struct ChipRegisterCountArgs {
+  uint8_t chip;
+  uint8_t reg;
+  uint32_t count;
+};
+std::optional<ChipRegisterCountArgs> ChipRegisterCount(Command& c, uint32_t maxCount) {
+  const auto chip = Chip(c, 0);
+  const auto reg = chip ? Register(c, 1) : std::nullopt;
+  const auto count = reg ? c.Number(2, maxCount, "count") : std::nullopt;
+  if (!count) return std::nullopt;
+  return ChipRegisterCountArgs{*chip, *reg, *count};
+}
+
 int Detect(Command& c) {
   if (c.Count() != 0) return c.Usage("detect takes no arguments");
   if (!c.Open()) return c.OpenStatus();
@@ -274,13 +288,12 @@ int Dump(Command& c) {
 
 int Read(Command& c) {
   if (c.Count() != 3) return c.Usage("read takes CHIP REG COUNT");
-  const auto chip = Chip(c, 0);
-  const auto reg = chip ? Register(c, 1) : std::nullopt;
-  const auto count = reg ? c.Number(2, 0xFF, "count") : std::nullopt;
-  if (!count) return kExitUsage;
-  if (*count == 0) return c.Usage("COUNT is 1 to 255");
+  const auto args = ChipRegisterCount(c, 0xFF);
+  if (!args) return kExitUsage;
+  if (args->count == 0) return c.Usage("COUNT is 1 to 255");
   if (!c.Open()) return c.OpenStatus();
-  const Response r = c.Driver().ReadWithCommand(*chip, *reg, static_cast<uint8_t>(*count));
+  const Response r =
+      c.Driver().ReadWithCommand(args->chip, args->reg, static_cast<uint8_t>(args->count));
   if (!c.Check(r, "Read")) return kExitFailed;
   c.Out() << ByteList(r.reply) << "\n";
   return kExitOk;
@@ -448,23 +461,21 @@ int Info(Command& c) {
 
 int Bench(Command& c) {
   if (c.Count() != 3) return c.Usage("bench takes CHIP REG COUNT");
-  const auto chip = Chip(c, 0);
-  const auto reg = chip ? Register(c, 1) : std::nullopt;
-  const auto count = reg ? c.Number(2, 100000000, "count") : std::nullopt;
-  if (!count) return kExitUsage;
-  if (*count == 0) return c.Usage("COUNT is at least 1");
+  const auto args = ChipRegisterCount(c, 100000000);
+  if (!args) return kExitUsage;
+  if (args->count == 0) return c.Usage("COUNT is at least 1");
   if (!c.Open()) return c.OpenStatus();
   const auto start = std::chrono::steady_clock::now();
-  for (uint32_t i = 0; i < *count; ++i) {
-    if (!c.Check(c.Driver().ReadWithCommand(*chip, *reg, 1), "Read")) {
+  for (uint32_t i = 0; i < args->count; ++i) {
+    if (!c.Check(c.Driver().ReadWithCommand(args->chip, args->reg, 1), "Read")) {
       return kExitFailed;
     }
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   const double seconds = elapsed.count() > 0 ? elapsed.count() : 1e-9;
   char line[128];
-  std::snprintf(line, sizeof line, "%u read-byte requests in %.3f s: %.0f per second\n", *count,
-                seconds, *count / seconds);
+  std::snprintf(line, sizeof line, "%u read-byte requests in %.3f s: %.0f per second\n",
+                args->count, seconds, args->count / seconds);
   c.Out() << line;
   return kExitOk;
 }
