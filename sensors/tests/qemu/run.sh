@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One QEMU test: fetches the guest's kernel and busybox (once, into CACHE),
 # builds an initramfs with the guest script of TEST and the given static
-# binaries, boots q35 and reports the guest's verdict as the exit status.
+# binaries, boots q35 and reports the guest's verdict as the exit status
+# (77: skipped, where QEMU or the guest's kernel cannot be had).
 #
 # Usage: run.sh --cache DIR --work DIR --test TEST [options] [BINARY...]
 #   TEST                harness | harness_smbus_off | omzi2c | omzi2c_smbus_off | bench
@@ -55,7 +56,19 @@ if [[ -z "$machine" ]]; then
   esac
 fi
 
-"$here/fetch.sh" "$cache"
+# What the machine lacks is a skip (exit 77, the reason on one line), not a
+# failure.
+if ! command -v qemu-system-x86_64 >/dev/null; then
+  echo "skipped: qemu-system-x86_64 is not installed (Debian package qemu-system-x86)"
+  exit 77
+fi
+fetched=0
+"$here/fetch.sh" "$cache" || fetched=$?
+if [[ $fetched -eq 77 ]]; then
+  echo "skipped: the guest's kernel and busybox could not be fetched from the Debian archive"
+  exit 77
+fi
+[[ $fetched -eq 0 ]] || exit "$fetched"
 cache=$(cd "$cache" && pwd)
 case "${kernel_kind:-auto}" in
   auto) kernel=$cache/vmlinux; [[ -f "$kernel" ]] || kernel=$cache/vmlinuz ;;

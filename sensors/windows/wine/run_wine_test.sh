@@ -37,7 +37,8 @@
 #
 # Exits 0 when every comparison holds; 1 on the first difference with
 # --fail-fast, else after all cases; 2 when the test itself cannot run; 77
-# when Wine is not installed.
+# (skipped) when Wine is not installed or this machine cannot execute 32-bit
+# x86 programs.
 #
 # --break checks the test itself: it installs a deliberately damaged copy of
 # the image, which must make the comparisons fail. import: one imported
@@ -69,8 +70,12 @@ for f in "$SYS" "$EXE" "$HAL" "$INF" "$TOOL"; do
 done
 [ -d "$REQUESTS" ] || die "missing request folder '$REQUESTS'"
 [ -n "$WORK" ] || die "--work DIR is needed"
+if ! why=$("$(dirname "$0")/../../scripts/can-run-32bit"); then
+  echo "skipped: $why, which Wine needs"
+  exit 77
+fi
 if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
-  echo "run_wine_test: wine is not installed: skipped"
+  echo "skipped: wine is not installed (Debian packages wine wine32, with the i386 architecture)"
   exit 77
 fi
 
