@@ -119,7 +119,7 @@ TEST_F(StartUp, PortServiceOnlyTouchesNoHardwareAndOpensNoEvent) {
   EXPECT_EQ(driver->Driver()->DriverUnload, DriverUnload);
 
   driver->Unload();
-  EXPECT_EQ(ntemu::InvalidCloseCount(), 1u);  // the 0 handle is still closed
+  EXPECT_EQ(ntemu::InvalidCloseCount(), 0u);  // no event was opened: nothing is closed
   EXPECT_TRUE(NothingCreated());
 }
 
@@ -330,6 +330,40 @@ TEST_F(Parameters, ValueOrDefault) {
   EXPECT_EQ(Query(L"VID", 0x1234), 0x1234u);
   ntemu::RegistrySetValue(parameters, "DID", {REG_BINARY, std::vector<uint8_t>(8, 0x77)});
   EXPECT_EQ(Query(L"DID", 0x55), 0x55u);  // too long for the variable: refused
+}
+
+// Only a four-byte REG_DWORD is a value; any other type or length counts as
+// absent, and never writes past the four-byte result.
+TEST_F(Parameters, ValuesOfAnotherTypeCountAsAbsent) {
+  const std::wstring text = L"2";
+  const auto* textBytes = reinterpret_cast<const uint8_t*>(text.c_str());
+  const struct {
+    const char* what;
+    ntemu::RegistryValue value;
+  } cases[] = {
+      {"string", {REG_SZ, {textBytes, textBytes + (text.size() + 1) * sizeof(wchar_t)}}},
+      {"expandable string", {REG_EXPAND_SZ, {textBytes, textBytes + sizeof(wchar_t)}}},
+      {"eight binary bytes", {REG_BINARY, std::vector<uint8_t>(8, 0x02)}},
+      {"four binary bytes", {REG_BINARY, {0x02, 0, 0, 0}}},
+      {"two-byte dword", {REG_DWORD, {0x02, 0}}},
+      {"eight-byte dword", {REG_DWORD, std::vector<uint8_t>(8, 0x02)}},
+  };
+  const auto dword = [](uint8_t low) { return ntemu::RegistryValue{REG_DWORD, {low, 0, 0, 0}}; };
+  for (const auto& c : cases) {
+    ntemu::RegistrySetValue(parameters, "Func", c.value);
+    EXPECT_EQ(Query(L"Func", 0xFFFF), 0xFFFFu) << c.what;
+    // A Chipset of another type leaves the default 11: not configurable.
+    driver = std::make_unique<ntemu::LoadedDriver>(
+        DriverEntry, std::vector<ntemu::RegFileKey>{{parameters,
+                                                     {{"I2CDriverEnable", dword(1)},
+                                                      {"Chipset", c.value},
+                                                      {"VID", dword(0x86)},
+                                                      {"DID", dword(0x30)},
+                                                      {"Func", dword(3)}}}});
+    EXPECT_EQ(driver->Status(), STATUS_REGISTRY_CORRUPT) << c.what;
+    EXPECT_EQ(Controller.Chipset, 11) << c.what;
+    driver.reset();
+  }
 }
 
 TEST_F(Parameters, MissingKeyGivesTheDefault) {

@@ -34,6 +34,17 @@ constexpr USHORT kNoFunction = 0xFFFF;
 // IoCreateSynchronizationEvent giving no event ends start-up with this status.
 constexpr NTSTATUS kEventFailure = STATUS_MUTANT_NOT_OWNED;
 
+// Query routine of QueryParameter: stores a value only when it is a
+// four-byte REG_DWORD; a value of any other type or length counts as absent,
+// so the preset default stays.
+NTSTATUS NTAPI StoreDwordValue(PWSTR, ULONG valueType, PVOID valueData, ULONG valueLength, PVOID,
+                               PVOID entryContext) {
+  if (valueType == REG_DWORD && valueLength == sizeof(ULONG)) {
+    RtlCopyMemory(entryContext, valueData, sizeof(ULONG));
+  }
+  return STATUS_SUCCESS;
+}
+
 ULONG QueryDword(PUNICODE_STRING servicePath, PCWSTR name, ULONG defaultValue) {
   return QueryParameter(servicePath, kParametersSuffix, name, REG_DWORD, sizeof(ULONG),
                         defaultValue);
@@ -111,12 +122,16 @@ ULONG QueryParameter(PUNICODE_STRING servicePath, PCWSTR suffix, PCWSTR valueNam
   for (ULONG i = 0; i <= suffixCharacters; ++i)
     path[pathCharacters + i] = suffix[i];
 
-  // Preset: a missing optional key is no failure but writes nothing.
+  // Preset: a missing optional key is no failure but writes nothing. The
+  // value goes through StoreDwordValue rather than a direct query, which
+  // would write a string descriptor or more than four bytes into `result`
+  // for a value of another type.
   ULONG result = defaultValue;
   ULONG defaultData = defaultValue;
   RTL_QUERY_REGISTRY_TABLE table[2];
   RtlZeroMemory(table, sizeof(table));
-  table[0].Flags = RTL_QUERY_REGISTRY_DIRECT;
+  table[0].QueryRoutine = StoreDwordValue;
+  table[0].Flags = RTL_QUERY_REGISTRY_NOEXPAND;
   table[0].Name = valueName;
   table[0].EntryContext = &result;
   table[0].DefaultType = defaultType;
@@ -154,8 +169,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
 VOID NTAPI DriverUnload(PDRIVER_OBJECT driver) {
   PDEVICE_OBJECT device = driver->DeviceObject;
   DeviceExtension* extension = static_cast<DeviceExtension*>(device->DeviceExtension);
-  // Without SMBus service the handle is 0: the close fails and that is fine.
-  ZwClose(extension->BusEventHandle);
+  // Without SMBus service start-up opened no event: there is nothing to
+  // close, and closing an invalid handle stops a machine under verification.
+  if (extension->BusEventHandle != nullptr) ZwClose(extension->BusEventHandle);
   UNICODE_STRING linkName;
   RtlInitUnicodeString(&linkName, OMZI2C_LINK_NAME);
   IoDeleteSymbolicLink(&linkName);
