@@ -45,7 +45,6 @@ ULONG Smaller(ULONG a, ULONG b) {
 // The record's length rules; false means STATUS_INVALID_PARAMETER with no bus
 // activity.
 bool LengthsValid(ULONG code, ULONG in, ULONG out, const UCHAR* buffer) {
-  if (code == kIoctlUnsupported) return true;
   const ULONG minimum = IsBlockRecordCode(code) ? kSmbBlockRecordLength : kSmbShortRecordLength;
   if (in < minimum) return false;
   const ULONG count = buffer[kSmbCountOffset];
@@ -87,7 +86,6 @@ SmbOutcome RunBlockRead(const SmbRecord& record, UCHAR* buffer, ULONG out) {
 
 // Runs the code's operation; the caller holds the bus event.
 SmbOutcome RunOperation(ULONG code, const SmbRecord& record, UCHAR* buffer, ULONG in, ULONG out) {
-  UCHAR* data = buffer + kSmbDataOffset;
   if (code == kIoctlBlockRead || code == kIoctlReceiveBytes || code == kIoctlReadWithCommand) {
     for (ULONG i = 0; i < out; ++i)
       buffer[i] = 0;
@@ -103,13 +101,16 @@ SmbOutcome RunOperation(ULONG code, const SmbRecord& record, UCHAR* buffer, ULON
       result = ReadWithCommand(record.address, record.command, buffer, record.count);
       return {result, result == kResultSuccess ? out : 0, false};
     case kIoctlWriteWithCommand:
-      return {WriteWithCommand(record.address, record.command, data, record.count), 0, false};
+      return {
+          WriteWithCommand(record.address, record.command, buffer + kSmbDataOffset, record.count),
+          0, false};
     case kIoctlSendBytes:
-      return {SendBytes(record.address, data, record.count), 0, false};
+      return {SendBytes(record.address, buffer + kSmbDataOffset, record.count), 0, false};
     case kIoctlBlockWrite:
-      return {BlockWrite(record.address, record.command, data, record.count), 0, false};
+      return {BlockWrite(record.address, record.command, buffer + kSmbDataOffset, record.count), 0,
+              false};
     case kIoctlWriteMessage:
-      return {WriteMessage(record.address, data, record.count), 0, false};
+      return {WriteMessage(record.address, buffer + kSmbDataOffset, record.count), 0, false};
     case kIoctlExchangeMessage:
       return RunExchangeMessage(record, buffer, in, out);
     default:
@@ -158,15 +159,19 @@ bool IsSmbControlCode(ULONG code) {
 
 NTSTATUS HandleSmbRequest(DeviceExtension* extension, PIRP irp, PIO_STACK_LOCATION stack,
                           ULONG code) {
+  // The reserved code does nothing on any host: it is answered before its
+  // buffer (which may be absent) or the bus event is touched.
+  if (code == kIoctlUnsupported) {
+    irp->IoStatus.Information = 0;
+    return ToNtStatus(kResultNotSupported);
+  }
   const ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
   const ULONG out = stack->Parameters.DeviceIoControl.OutputBufferLength;
   UCHAR* buffer = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
   if (!LengthsValid(code, in, out, buffer)) return STATUS_INVALID_PARAMETER;
 
-  SmbRecord record = {0, 0, 0};
-  if (code != kIoctlUnsupported) {
-    record = {buffer[kSmbAddressOffset], buffer[kSmbCommandOffset], buffer[kSmbCountOffset]};
-  }
+  const SmbRecord record = {buffer[kSmbAddressOffset], buffer[kSmbCommandOffset],
+                            buffer[kSmbCountOffset]};
 
   KeWaitForSingleObject(extension->BusEvent, Executive, KernelMode, FALSE, nullptr);
   SmbOutcome outcome = RunOperation(code, record, buffer, in, out);
