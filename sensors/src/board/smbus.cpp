@@ -38,6 +38,7 @@ bool SmbusBus::ReceiveByte(SlaveAddress address, uint8_t* byte) {
 
 bool SmbusBus::SendByte(SlaveAddress address, uint8_t byte) {
   SmbusDevice* device = Find(address);
+  sent_.push_back(byte);
   return Record(SmbusProtocol::SendByte, address, byte,
                 device != nullptr && device->SendByte(byte));
 }
@@ -50,6 +51,7 @@ bool SmbusBus::ReadByte(SlaveAddress address, uint8_t command, uint8_t* byte) {
 
 bool SmbusBus::WriteByte(SlaveAddress address, uint8_t command, uint8_t byte) {
   SmbusDevice* device = Find(address);
+  sent_.push_back(byte);
   return Record(SmbusProtocol::WriteByte, address, command,
                 device != nullptr && device->WriteByte(command, byte));
 }
@@ -62,6 +64,7 @@ bool SmbusBus::ReadWord(SlaveAddress address, uint8_t command, uint8_t (&wire)[2
 
 bool SmbusBus::WriteWord(SlaveAddress address, uint8_t command, const uint8_t (&wire)[2]) {
   SmbusDevice* device = Find(address);
+  sent_.insert(sent_.end(), wire, wire + 2);
   return Record(SmbusProtocol::WriteWord, address, command,
                 device != nullptr && device->WriteWord(command, wire));
 }
@@ -76,6 +79,7 @@ bool SmbusBus::BlockRead(SlaveAddress address, uint8_t command, std::vector<uint
 bool SmbusBus::BlockWrite(SlaveAddress address, uint8_t command,
                           const std::vector<uint8_t>& block) {
   SmbusDevice* device = Find(address);
+  sent_.insert(sent_.end(), block.begin(), block.end());
   return Record(SmbusProtocol::BlockWrite, address, command,
                 device != nullptr && device->BlockWrite(command, block));
 }

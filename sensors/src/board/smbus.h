@@ -90,7 +90,13 @@ class SmbusBus {
   bool BlockWrite(SlaveAddress address, uint8_t command, const std::vector<uint8_t>& block);
 
   const std::vector<SmbusTransaction>& Log() const { return log_; }
-  void ClearLog() { log_.clear(); }
+  // The data bytes the host sent to devices (send byte, write byte and word,
+  // block write), in wire order, acknowledged or not.
+  const std::vector<uint8_t>& SentData() const { return sent_; }
+  void ClearLog() {
+    log_.clear();
+    sent_.clear();
+  }
 
  private:
   SmbusDevice* Find(SlaveAddress address) const;
@@ -98,6 +104,7 @@ class SmbusBus {
 
   std::map<SlaveAddress, SmbusDevice*> devices_;
   std::vector<SmbusTransaction> log_;
+  std::vector<uint8_t> sent_;
 };
 
 }  // namespace board
