@@ -45,7 +45,7 @@ const char kOverview[] =
     "  -y, --yes           do not ask before writes\n"
     "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"
-    "  --version           the tool's version\n"
+    "  -V, --version       the tool's version\n"
     "  --                  the arguments that follow are not options\n"
     "\n"
     "Chip addresses are 7-bit, 0x08-0x77 unless -a. Numbers follow C: 0x-hex,\n"
@@ -182,7 +182,7 @@ bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, Global
       if (i + 1 < args.size()) line->words.push_back(args[++i]);
     } else if (arg == "--help") {
       line->help = true;
-    } else if (arg == "--version") {
+    } else if (arg == "--version" || arg == "-V") {
       line->version = true;
     } else if (arg == "--yes" || arg == "--all-addresses") {
       (arg == "--yes" ? options->yes : options->allAddresses) = true;

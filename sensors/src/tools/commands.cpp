@@ -132,21 +132,8 @@ class Command {
   // i2cset does; 2 when a shell has no terminal to ask on).
   std::optional<int> Declined(const std::string& what, std::optional<unsigned> chip = {}) {
     if (!session_->RealHardware() || options_.yes) return std::nullopt;
-    std::string question = "WARNING! This " + what +
-                           " goes to real hardware and can confuse the bus,\n"
-                           "cause data loss and worse.\n";
-    if (chip && *chip >= 0x50 && *chip <= 0x57) {
-      question += "DANGER! Chip " + Hex2(*chip) +
-                  " is usually a memory module's EEPROM:\n"
-                  "writing it can leave the module, and the machine, unable to start.\n";
-    }
-    question += "Continue? [y/N] ";
-    std::optional<std::string> answer;
-    if (!io_.inShell) {
-      io_.err << question << std::flush;
-      std::string line;
-      if (std::getline(io_.in, line)) answer = line;
-    } else if (io_.terminal == nullptr || !(answer = io_.terminal->Ask(question))) {
+    const std::optional<std::string> answer = Ask(Warning(what, chip) + "Continue? [y/N] ");
+    if (io_.inShell && !answer) {
       io_.err << "Error: no terminal to confirm the " << what << " on; give -y to write"
               << " without asking\n";
       return kExitFailed;
@@ -156,6 +143,29 @@ class Command {
     }
     io_.err << "Aborted.\n";
     return kExitOk;
+  }
+
+  static std::string Warning(const std::string& what, std::optional<unsigned> chip) {
+    std::string text = "WARNING! This " + what +
+                       " goes to real hardware and can confuse the bus,\n"
+                       "cause data loss and worse.\n";
+    if (chip && *chip >= 0x50 && *chip <= 0x57) {
+      text += "DANGER! Chip " + Hex2(*chip) +
+              " is usually a memory module's EEPROM:\n"
+              "writing it can leave the module, and the machine, unable to start.\n";
+    }
+    return text;
+  }
+
+  // The user's answer: from standard input, as i2cset reads it, or, in the
+  // shell, whose input is its script, from the terminal. Nullopt when there
+  // is nothing to read.
+  std::optional<std::string> Ask(const std::string& question) {
+    if (io_.inShell) return io_.terminal ? io_.terminal->Ask(question) : std::nullopt;
+    io_.err << question << std::flush;
+    std::string line;
+    if (!std::getline(io_.in, line)) return std::nullopt;
+    return line;
   }
 
   // Reports a failed request; true when it succeeded.
