@@ -74,7 +74,8 @@ const char* ResultWords(uint8_t result) {
   }
 }
 
-// Flags of the status byte the host leaves in an error reply.
+// Flags of the status byte in an error reply: the host that records its
+// status there (the paced-poll host) has them in these bits.
 constexpr uint8_t kHostBusy = 0x01, kHostDone = 0x02, kHostDeviceError = 0x04,
                   kHostCollision = 0x08, kHostFailed = 0x10;
 
