@@ -171,6 +171,7 @@ bool ParseFlags(const std::string& arg, GlobalOptions* options, Line* line) {
 bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, GlobalOptions* options,
                Line* line, std::ostream& err) {
   bool onlyWords = false;
+  std::vector<std::string> replyRoom;  // exchange's own option goes last, where it looks
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (onlyWords || arg.size() < 2 || arg[0] != '-') {
@@ -178,8 +179,8 @@ bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, Global
     } else if (arg == "--") {
       onlyWords = true;
     } else if (arg == "--reply-room" && !line->words.empty() && line->words[0] == "exchange") {
-      line->words.push_back(arg);  // the exchange command's own option, with its value
-      if (i + 1 < args.size()) line->words.push_back(args[++i]);
+      replyRoom = {arg};
+      if (i + 1 < args.size()) replyRoom.push_back(args[++i]);
     } else if (arg == "--help") {
       line->help = true;
     } else if (arg == "--version" || arg == "-V") {
@@ -201,6 +202,7 @@ bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, Global
       return false;
     }
   }
+  line->words.insert(line->words.end(), replyRoom.begin(), replyRoom.end());
   return true;
 }
 
