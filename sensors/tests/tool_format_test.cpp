@@ -80,17 +80,17 @@ TEST(ToolTables, HostReportNamesResultAndStatusFlags) {
     const char* text;
   } cases[] = {
       {1, 0x00,
-       "no acknowledge: no chip answered at this address (result 1); host status 0x00 "
+       "no acknowledge: no chip answered at this address (result 1); last host status 0x00 "
        "(none recorded)"},
       {2, 0x05,
-       "time-out: the host did not become free or did not finish (result 2); host "
+       "time-out: the host did not become free or did not finish (result 2); last host "
        "status 0x05 (busy, device error)"},
       {15, 0x08,
-       "collision: bus error or lost arbitration (result 15); host status 0x08 "
+       "collision: bus error or lost arbitration (result 15); last host status 0x08 "
        "(collision)"},
       {14, 0x12, "failed transaction"},
       {13, 0x00, "alert"},
-      {99, 0x40, "unknown result (result 99); host status 0x40 (no known flag)"},
+      {99, 0x40, "unknown result (result 99); last host status 0x40 (no known flag)"},
   };
   for (const auto& c : cases)
     EXPECT_NE(DescribeHostReport(c.result, c.status).find(c.text), std::string::npos)

@@ -110,7 +110,7 @@ std::string Format(const char* pattern, uint32_t value) {
 
 std::string DescribeHostReport(uint8_t result, uint8_t hostStatus) {
   return std::string(ResultWords(result)) + " (result " + std::to_string(result) +
-         "); host status " + Hex2(hostStatus) + " (" + HostStatusWords(hostStatus) + ")";
+         "); last host status " + Hex2(hostStatus) + " (" + HostStatusWords(hostStatus) + ")";
 }
 
 std::string Hex2(uint32_t value) {
