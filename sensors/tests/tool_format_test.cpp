@@ -60,3 +60,41 @@ TEST(ToolTables, WordDumpEightRegistersARow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ToolParse, NumbersByCRules) {
+  const struct {
+    const char* text;
+    std::optional<uint32_t> value;
+  } cases[] = {{"010", 8},           {"0777", 0777},       {"00", 0},
+               {"0x1F", 0x1F},       {"08", std::nullopt}, {"019", std::nullopt},
+               {"0x", std::nullopt}, {"0b1", std::nullopt}};
+  for (const auto& c : cases)
+    EXPECT_EQ(ParseNumber(c.text, 0xFFFF), c.value) << c.text;
+}
+
+TEST(ToolTables, HostReportNamesResultAndStatusFlags) {
+  const struct {
+    uint8_t result, status;
+    const char* text;
+  } cases[] = {
+      {1, 0x00,
+       "no acknowledge: no chip answered at this address (result 1); last host status 0x00 "
+       "(none recorded)"},
+      {2, 0x05,
+       "time-out: the host did not become free or did not finish (result 2); last host "
+       "status 0x05 (busy, device error)"},
+      {15, 0x08,
+       "collision: bus error or lost arbitration (result 15); last host status 0x08 "
+       "(collision)"},
+      {14, 0x12, "failed transaction"},
+      {13, 0x00, "alert"},
+      {99, 0x40, "unknown result (result 99); last host status 0x40 (no known flag)"},
+  };
+  for (const auto& c : cases)
+    EXPECT_NE(DescribeHostReport(c.result, c.status).find(c.text), std::string::npos)
+        << DescribeHostReport(c.result, c.status);
+}
+
+}  // namespace

@@ -2,15 +2,19 @@
 // the executable drives it: arguments in, stdout, stderr and exit status out.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "ntemu/real_ports.h"
 #include "tools/cli.h"
+#include "tools/commands.h"
+#include "tools/session.h"
 
 namespace {
 
-using omzi2c::tool::RunTool;
+using namespace omzi2c::tool;
 
 struct ToolRun {
   int status;
@@ -18,10 +22,26 @@ struct ToolRun {
   std::string err;
 };
 
-ToolRun Tool(std::vector<std::string> args, const std::string& input = "") {
+// A terminal that answers from a script of its own.
+struct FakeTerminal : Terminal {
+  bool interactive = false;
+  std::vector<std::string> answers;  // none left: no terminal
+  std::string asked;
+  bool InputIsTerminal() const override { return interactive; }
+  std::optional<std::string> Ask(const std::string& question) override {
+    asked += question;
+    if (answers.empty()) return std::nullopt;
+    const std::string answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+};
+
+ToolRun Tool(std::vector<std::string> args, const std::string& input = "",
+             Terminal* terminal = nullptr) {
   std::istringstream in(input);
   std::ostringstream out, err;
-  const int status = RunTool(args, {in, out, err});
+  const int status = RunTool(args, {in, out, err, terminal});
   return {status, out.str(), err.str()};
 }
 
@@ -354,6 +374,247 @@ TEST(ToolTrace, ShowsEveryPortAccessAndPauseInTheDocumentedFormat) {
     ++sleeps;
   }
   EXPECT_EQ(sleeps, 7u);  // 8 attempts, 1 ms apart
+}
+
+}  // namespace
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string text;
+  for (const auto& a : args)
+    text += a + " ";
+  return text;
+}
+
+struct Expectation {
+  std::vector<std::string> args;
+  int status;
+  std::string err;  // part of stderr ("" : anything)
+  std::string out;  // part of stdout ("" : anything)
+};
+
+void ExpectRuns(const std::vector<Expectation>& cases) {
+  for (const auto& c : cases) {
+    const ToolRun run = Tool(c.args);
+    EXPECT_EQ(run.status, c.status) << Joined(c.args) << run.err;
+    EXPECT_TRUE(Contains(run.err, c.err)) << Joined(c.args) << run.err;
+    EXPECT_TRUE(Contains(run.out, c.out)) << Joined(c.args) << run.out;
+  }
+}
+
+TEST(ToolExitStatus, ZeroOneOrTwoForEveryKindOfOutcome) {
+  ExpectRuns({
+      {{"--version"}, 0, "", "omzi2c 1.0.0"},
+      {{"help"}, 0, "", "Commands:"},
+      {{"get", "--frob", "0x50"}, 1, "unknown option '--frob'", ""},
+      {{"shell", "extra"}, 1, "shell takes no arguments", ""},
+      {{"pci", "zz"}, 1, "not a PCI function", ""},
+      {{"exchange", "0x50", "1"}, 2, "not supported", ""},
+      {{"--smb-service", "off", "detect"}, 2, "service not enabled", ""},
+  });
+}
+
+TEST(ToolAddresses, ReservedAddressesAndBusNumbersAreRefusedBeforeAnythingIsSent) {
+  const std::vector<Expectation> cases = {
+      {{"--trace", "get", "0x03", "0"}, 1, "chip address 0x03 is reserved", ""},
+      {{"--trace", "get", "0x78", "0"}, 1, "-a allows it", ""},
+      {{"--trace", "-y", "set", "0", "0x50", "0x12"}, 1, "looks like an i2c-tools bus number", ""},
+      {{"--trace", "-a", "set", "0", "0x50", "0x12"}, 1, "write it in hex and give -a", ""},
+      {{"--trace", "get", "i2c-1", "0x50", "2"}, 1, "leave the bus\nnumber out", ""},
+      {{"--trace", "detect", "0"}, 1, "run 'omzi2c detect' without it", ""},
+      {{"-a", "get", "0x03", "0"}, 2, "host reported: device error", ""},  // reached: nobody there
+      {{"-a", "detect"}, 0, "", "00: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"},
+  };
+  ExpectRuns(cases);
+  for (const auto& c : cases) {
+    if (c.status == 1) {
+      EXPECT_EQ(TraceLines(Tool(c.args).err), 0u) << Joined(c.args);
+    }
+  }
+  EXPECT_TRUE(Contains(Tool({"-a", "detect"}).out,
+                       "70: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"));
+}
+
+TEST(ToolOptions, OptionsMayFollowTheCommandName) {
+  EXPECT_EQ(Tool({"shell"}, "set -y 0x50 0x90 0xab\nget 0x50 0x90 -y\n").out, "0xab\n");
+  EXPECT_GT(TraceLines(Tool({"get", "0x50", "2", "--trace"}).err), 0u);
+  EXPECT_EQ(Tool({"get", "-a", "0x03", "0"}).status, 2);
+  EXPECT_EQ(Tool({"get", "-ya", "0x50", "2"}).out, "0x0b\n");
+  EXPECT_EQ(Tool({"get", "0x50", "--", "2"}).out, "0x0b\n");
+  EXPECT_EQ(Tool({"dump", "--help"}).out, Tool({"dump", "-h"}).out);
+  const ToolRun shell = Tool({"shell"}, "get --board ports 0x50 0\n");
+  EXPECT_EQ(shell.status, 1);
+  EXPECT_TRUE(Contains(shell.err, "line 1: Error: --board applies to the whole session"));
+}
+
+TEST(ToolNumbers, NumbersFollowCRules) {
+  EXPECT_EQ(Tool({"get", "0x50", "010"}).out, Tool({"get", "0x50", "8"}).out);  // octal
+  EXPECT_EQ(Tool({"get", "0x50", "0x0a"}).out, Tool({"get", "0x50", "10"}).out);
+  const ToolRun octal = Tool({"get", "0x50", "08"});
+  EXPECT_EQ(octal.status, 1);
+  EXPECT_TRUE(Contains(octal.err, "a leading 0 makes it octal"));
+}
+
+TEST(ToolLoud, DetectAndDumpStopOnAnythingButNoDeviceThere) {
+  ExpectRuns({
+      {{"--fault", "nak", "detect"}, 0, "", "50: -- --"},
+      {{"dump", "0x60"}, 0, "", "00: XX XX"},
+      {{"--fault", "busy-stuck", "detect"}, 2, "detect stopped", ""},
+      {{"--fault", "collision", "detect"}, 2, "host reported: collision", ""},
+      {{"--fault", "alert", "dump", "0x18", "w"}, 2, "dump stopped", ""},
+      {{"--fault", "failed", "dump", "0x50"}, 2, "failed transaction", ""},
+      {{"--fault", "never-starts", "detect"}, 2, "host not ready", ""},
+      {{"--smb-service", "off", "dump", "0x50"}, 2, "STATUS_INVALID_DEVICE_REQUEST", ""},
+  });
+  EXPECT_TRUE(Tool({"--fault", "busy-stuck", "detect"}).out.empty());
+}
+
+TEST(ToolErrors, MessagesDecodeTheErrorReply) {
+  const struct {
+    const char* fault;
+    const char* decoded;
+  } cases[] = {
+      {"nak",
+       "device error: no acknowledge from the chip (or a refused byte), or a bad block "
+       "count (result 16)"},
+      {"collision", "collision: bus error or lost arbitration (result 15)"},
+      {"failed", "failed transaction: the host reported failure"},
+      {"alert", "alert: the host flagged an SMBus alert (result 13)"},
+      {"in-use-stuck", "time-out: the host did not become free or did not finish (result 2)"},
+      {"never-starts", "host not ready: it stayed busy or in use, or never reported completion"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Tool({"--fault", c.fault, "get", "0x50", "0"});
+    EXPECT_EQ(run.status, 2) << c.fault;
+    EXPECT_TRUE(Contains(run.err, std::string("\n  host reported: ") + c.decoded)) << run.err;
+  }
+  // Writes get no error reply: the status alone is all there is.
+  EXPECT_FALSE(Contains(Tool({"--fault", "nak", "set", "0x50", "0", "1"}).err, "host reported"));
+}
+
+// The simulated board taken for real hardware, so that writes ask first.
+class PretendHardware : public SessionSource, public Session {
+ public:
+  PretendHardware() : real_(OpenSession(GlobalOptions{}, std::cerr, &error_, &status_)) {}
+  Session* Get(int*, std::ostream&) override { return this; }
+  omzi2c::client::Client& Client() override { return real_->Client(); }
+  bool RealHardware() const override { return true; }
+  std::vector<std::string> Info() const override { return {}; }
+
+ private:
+  std::string error_;
+  int status_ = 0;
+  std::unique_ptr<Session> real_;
+};
+
+TEST(ToolConfirm, NoAbortsWithZeroAndTheShellAsksOnTheTerminal) {
+  const struct {
+    bool inShell;
+    std::string input;
+    std::vector<std::string> terminal;
+    int status;
+    const char* value;  // register 0xc0 of chip 0x50 afterwards
+    const char* err;
+  } cases[] = {
+      {false, "n\n", {}, 0, "0x00\n", "Continue? [y/N] Aborted.\n"},
+      {false, "", {}, 0, "0x00\n", "Aborted."},
+      {false, "y\n", {}, 0, "0xab\n", "DANGER! Chip 0x50"},
+      {true, "y\n", {"n"}, 0, "0x00\n", "Aborted."},  // the script's "y" is not the answer
+      {true, "", {"y"}, 0, "0xab\n", ""},
+      {true, "y\n", {}, 2, "0x00\n", "no terminal to confirm the write on"},
+  };
+  for (const auto& c : cases) {
+    PretendHardware board;
+    FakeTerminal terminal;
+    terminal.answers = c.terminal;
+    std::istringstream in(c.input);
+    std::ostringstream out, err;
+    const int status = RunCommand({"set", "0x50", "0xc0", "0xab"}, board, GlobalOptions{},
+                                  {in, out, err, &terminal, c.inShell});
+    EXPECT_EQ(status, c.status) << c.input;
+    EXPECT_TRUE(Contains(err.str(), c.err)) << err.str();
+    EXPECT_EQ(Contains(terminal.asked, "Continue? [y/N]"), c.inShell);
+    RunCommand({"get", "0x50", "0xc0"}, board, GlobalOptions{}, {in, out, err});
+    EXPECT_TRUE(Contains(out.str(), c.value)) << c.input;
+  }
+}
+
+TEST(ToolShell, PromptsOnATerminalNumbersErrorsAndKnowsHelp) {
+  FakeTerminal terminal;
+  terminal.interactive = true;
+  const ToolRun run = Tool({"shell"}, "get 0x50 2\n\nget 0x60 0\nhelp get\nhelp\n", &terminal);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "omzi2c> "));
+  EXPECT_TRUE(Contains(run.err, "line 3: Error: Read failed"));
+  EXPECT_TRUE(Contains(run.err, "line 3:   host reported: "));
+  EXPECT_TRUE(Contains(run.out, "Usage: omzi2c get CHIP"));
+  EXPECT_TRUE(Contains(run.out, "Commands:"));
+  EXPECT_FALSE(Contains(Tool({"shell"}, "get 0x50 2\n").err, "omzi2c> "));  // not a terminal
+}
+
+TEST(ToolState, TheBoardsMemoryLastsBetweenRunsWithState) {
+  const std::string path = ::testing::TempDir() + "omzi2c_state.txt";
+  std::remove(path.c_str());
+  const std::vector<std::string> state = {"--state", path};
+  const auto With = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), state.begin(), state.end());
+    return Tool(args);
+  };
+  EXPECT_EQ(With({"set", "0x50", "0xc0", "0xab"}).status, 0);
+  EXPECT_EQ(With({"set", "0x18", "2", "0x0510", "w"}).status, 0);
+  EXPECT_EQ(With({"block-write", "0x44", "0x10", "7", "8"}).status, 0);
+  EXPECT_EQ(With({"get", "0x50", "0xc0"}).out, "0xab\n");
+  EXPECT_EQ(With({"get", "0x18", "2", "w"}).out, "0x0510\n");
+  EXPECT_EQ(With({"block-read", "0x44", "0x10"}).out, "0x07 0x08\n");
+  EXPECT_EQ(Tool({"get", "0x50", "0xc0"}).out, "0x00\n");  // without it: the initial contents
+  std::ofstream(path) << "not a state\n";
+  EXPECT_EQ(With({"info"}).status, 1);
+  EXPECT_EQ(Tool({"--board", "ports", "--state", path, "info"}).status, 1);
+  std::remove(path.c_str());
+}
+
+TEST(ToolPci, ListsFunctionsMarksSmbusAndPrintsRegLines) {
+  ExpectRuns({
+      {{"pci"}, 0, "", "00:1f.3  8086:2930  0c0500  SMBus controller\n"},
+      {{"--chipset", "5", "pci"},
+       0,
+       "",
+       "00:1f.0  8086:2930  060100\n00:1f.3  8086:2930  000000\n"},
+      {{"pci", "00:1f.3"}, 0, "", "Hosts at function 3: Chipset 2, 3, 4 or 8.\n"},
+      {{"pci", "00:1f.5"}, 2, "no PCI function answers at 00:1f.5", ""},
+      {{"pci", "07:00.0"}, 1, "buses 0-6 only", ""},
+      {{"--port-service", "off", "pci"}, 2, "STATUS_INVALID_DEVICE_REQUEST", ""},
+  });
+  const std::string path = ::testing::TempDir() + "omzi2c_pci.reg";
+  std::ofstream(path) << Tool({"--chipset", "9", "pci", "00:1f.4", "9"}).out;
+  EXPECT_TRUE(Contains(Tool({"--config", path, "info"}).out, "Chipset 9 (dual-status host)"));
+  std::remove(path.c_str());
+}
+
+TEST(ToolSamples, EverySampleRegFileStartsTheDriver) {
+  const std::string here = __FILE__;
+  const std::string samples = here.substr(0, here.rfind('/')) + "/../windows/samples/";
+  for (int chipset = 1; chipset <= 10; ++chipset) {
+    const std::string file = samples + "chipset-" + std::to_string(chipset) + ".reg";
+    const ToolRun run = Tool({"--config", file, "info"});
+    EXPECT_EQ(run.status, 0) << file << run.err;
+    EXPECT_TRUE(Contains(run.out, "controller: Chipset " + std::to_string(chipset) + " (")) << file;
+  }
+}
+
+TEST(ToolPorts, RefusedPortAccessSaysWhy) {
+  const struct {
+    int error;
+    bool root;
+    const char* reason;
+  } cases[] = {
+      {EPERM, false, "not root"},
+      {EPERM, true, "refuses port access to root"},
+      {ENOSYS, true, "does not let programs raise their I/O privilege level"},
+  };
+  for (const auto& c : cases)
+    EXPECT_TRUE(Contains(ntemu::RealPortSpace::RefusalReason(c.error, c.root), c.reason));
 }
 
 }  // namespace

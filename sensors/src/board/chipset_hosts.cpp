@@ -13,6 +13,11 @@ constexpr uint32_t kHostSpan = 0x20;
 constexpr uint32_t kChunkHostSpan = 0x90;  // Chipset 7: registers at +0x80..+0x8F
 constexpr uint32_t kBaseIndicator = 0x01;
 constexpr uint32_t kCommandStatusBits = 0x02000000;  // status half: medium DEVSEL timing
+// Class code dword (0x08): a function of its own is an SMBus controller; a
+// host kept in function 0 lives in the bridge to the ISA bus.
+constexpr uint32_t kClassOffset = 0x08;
+constexpr uint32_t kSmbusClass = 0x0C050002;      // class 0x0c, subclass 0x05, revision 2
+constexpr uint32_t kIsaBridgeClass = 0x06010002;  // class 0x06, subclass 0x01, revision 2
 
 const EnableBit kNoEnable{kNone, kNone};
 
@@ -69,6 +74,7 @@ std::unique_ptr<GatedHostFunction> MakeChipsetHost(int chipset, uint16_t vendorI
     function = std::make_unique<GatedHostFunction>(vendorId, deviceId, ports, host, layout.window,
                                                    std::initializer_list<EnableBit>{ioSpace});
   }
+  function->Preset(kClassOffset, layout.function == 0 ? kIsaBridgeClass : kSmbusClass, 0);
   const uint32_t ioEnable = layout.ioEnabledAtReset ? PciFunction::kIoSpaceEnable : 0;
   function->Preset(PciFunction::kCommandOffset, kCommandStatusBits | ioEnable, 0x00000407);
   for (const EnableBit& bit : {layout.hostEnable, layout.secondEnable}) {

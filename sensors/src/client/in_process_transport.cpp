@@ -1,5 +1,7 @@
 #include "omzi2c_client/in_process_transport.h"
 
+#include <omzi2c/omzi2c.h>
+
 #include "ntemu/io_manager.h"
 
 namespace omzi2c::client {
@@ -14,6 +16,15 @@ Response InProcessTransport::Control(uint32_t code, const std::vector<uint8_t>& 
   response.status = static_cast<uint32_t>(io.status);
   response.transferred = io.bytesReturned;
   response.reply.resize(io.bytesReturned);
+  // The driver writes both bytes of the reply and reports as many as the
+  // output buffer takes; the system buffer always has room for both.
+  const bool reading = code == kIoctlReceiveBytes || code == kIoctlReadWithCommand ||
+                       code == kIoctlBlockRead || code == kIoctlExchangeMessage;
+  if (reading && !response.Succeeded() && io.information != 0 &&
+      io.systemBuffer.size() >= kSmbErrorReplyLength) {
+    response.errorReply.assign(io.systemBuffer.begin(),
+                               io.systemBuffer.begin() + kSmbErrorReplyLength);
+  }
   return response;
 }
 

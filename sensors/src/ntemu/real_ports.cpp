@@ -1,5 +1,7 @@
 #include "ntemu/real_ports.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -14,8 +16,7 @@ namespace ntemu {
 
 bool RealPortSpace::Acquire(std::string* error) {
   if (iopl(3) == 0) return true;
-  *error = std::string("cannot reach I/O ports (") + std::strerror(errno) +
-           "): --board ports needs root (CAP_SYS_RAWIO)";
+  *error = RefusalReason(errno, geteuid() == 0);
   return false;
 }
 
@@ -59,5 +60,21 @@ uint32_t RealPortSpace::Read(uint32_t, Width width) {
 void RealPortSpace::Write(uint32_t, Width, uint32_t) {}
 
 #endif
+
+std::string RealPortSpace::RefusalReason(int errorNumber, bool root) {
+  const std::string cause = std::string(" (iopl: ") + std::strerror(errorNumber) + ")";
+  if (errorNumber == EPERM && !root) {
+    return "cannot reach I/O ports: not root" + cause +
+           "; --board ports needs root (CAP_SYS_RAWIO)";
+  }
+  if (errorNumber == EPERM) {
+    return "the kernel refuses port access to root" + cause +
+           ": the process lacks CAP_SYS_RAWIO (a container?) or the kernel is locked down "
+           "(secure boot)";
+  }
+  return "the kernel refuses port access" + cause +
+         ": it, or the virtual machine it runs in, does not let programs raise their I/O "
+         "privilege level";
+}
 
 }  // namespace ntemu

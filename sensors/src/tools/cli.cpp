@@ -1,5 +1,6 @@
 #include "tools/cli.h"
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -8,15 +9,24 @@
 #include "tools/format.h"
 #include "tools/session.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+
+#include <fstream>
+#endif
+
 namespace omzi2c::tool {
 
 namespace {
 
 const char kOverview[] =
-    "Usage: omzi2c [OPTIONS] COMMAND [ARGS]\n"
+    "Usage: omzi2c [OPTIONS] COMMAND [OPTIONS] [ARGS]\n"
     "SMBus transactions and raw I/O-port access through the OMZI2C driver.\n"
     "\n"
-    "Options:\n"
+    "Options (before or after the command name):\n"
 #if !defined(_WIN32)
     "  --board sim|ports   the simulated board (default) or real I/O ports (root)\n"
     "  --config FILE       driver parameters from a .reg file\n"
@@ -25,18 +35,38 @@ const char kOverview[] =
     "  --func N            PCI function number of the controller\n"
     "  --port-service on|off, --smb-service on|off\n"
     "                      enable or disable a service (both on by default)\n"
+    "  --state FILE        keep the simulated board's memory (EEPROMs, device\n"
+    "                      registers) in FILE between runs; without it every run\n"
+    "                      starts from the board's initial contents\n"
     "  --fault NAME        inject a fault of the simulated board (repeatable)\n"
     "  --list-faults       name the simulated board's faults\n"
     "  --trace             print every port access and pause on stderr\n"
 #endif
     "  -y, --yes           do not ask before writes\n"
+    "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"
+    "  -V, --version       the tool's version\n"
+    "  --                  the arguments that follow are not options\n"
     "\n"
-    "Chip addresses are 7-bit (0x00-0x7f); numbers are decimal or 0x-hex.\n"
-    "Data goes to stdout, diagnostics to stderr. Exit status: 0 success,\n"
-    "1 bad usage, 2 a failed request.\n"
+    "Chip addresses are 7-bit, 0x08-0x77 unless -a. Numbers follow C: 0x-hex,\n"
+    "0-octal (010 is 8, 08 is refused), decimal. There is one bus, the driver's:\n"
+    "no bus number precedes the chip address. Data goes to stdout, diagnostics\n"
+    "to stderr. Exit status: 0 success (also a write declined at its\n"
+    "confirmation), 1 bad usage, 2 a failed request.\n"
     "\n"
     "Commands:\n";
+
+const char kShellHelp[] =
+    "Usage: omzi2c shell\n"
+    "Reads commands line by line from standard input, one session for all:\n"
+    "the simulated board keeps its state between commands. '#' starts a\n"
+    "comment; 'help [COMMAND]' describes the commands; 'exit', 'quit' or end\n"
+    "of input ends the shell. -y and -a may follow a command name and apply\n"
+    "to that line; options of the session go before 'shell'. Error messages\n"
+    "start with the number of their input line. On a terminal the shell shows\n"
+    "a prompt; confirmations of writes to real hardware are asked on the\n"
+    "terminal, never read from the script. The exit status is the worst of\n"
+    "the commands'.\n";
 
 bool TakeValue(const std::vector<std::string>& args, size_t* i, std::string* value,
                std::ostream& err) {
@@ -60,15 +90,20 @@ bool ParseOnOff(const std::string& text, std::optional<bool>* flag) {
   return false;
 }
 
-// Parses one global option at args[*i]; false with a message on bad usage.
-bool ParseOption(const std::vector<std::string>& args, size_t* i, GlobalOptions* options,
-                 std::ostream& err) {
+bool IsSessionOption(const std::string& name) {
+  for (const char* known : {"--board", "--config", "--state", "--fault", "--port-service",
+                            "--smb-service", "--chipset", "--vid", "--did", "--func", "--trace"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+// Parses one option of the session at args[*i]; false with a message on bad
+// usage.
+bool ParseSessionOption(const std::vector<std::string>& args, size_t* i, GlobalOptions* options,
+                        std::ostream& err) {
   const std::string& name = args[*i];
   std::string value;
-  if (name == "-y" || name == "--yes") {
-    options->yes = true;
-    return true;
-  }
   if (name == "--trace") {
     options->trace = true;
     return true;
@@ -82,8 +117,8 @@ bool ParseOption(const std::vector<std::string>& args, size_t* i, GlobalOptions*
     options->board = value;
     return true;
   }
-  if (name == "--config") {
-    options->config = value;
+  if (name == "--config" || name == "--state") {
+    (name == "--config" ? options->config : options->state) = value;
     return true;
   }
   if (name == "--fault") {
@@ -99,12 +134,7 @@ bool ParseOption(const std::vector<std::string>& args, size_t* i, GlobalOptions*
   std::optional<uint32_t>* number = name == "--chipset" ? &options->chipset
                                     : name == "--vid"   ? &options->vid
                                     : name == "--did"   ? &options->did
-                                    : name == "--func"  ? &options->func
-                                                        : nullptr;
-  if (number == nullptr) {
-    err << "Error: unknown option " << name << "\n";
-    return false;
-  }
+                                                        : &options->func;
   const uint32_t max = name == "--chipset" ? 0x7FFFFFFF : 0xFFFF;
   *number = ParseNumber(value, max);
   if (!*number) {
@@ -115,11 +145,80 @@ bool ParseOption(const std::vector<std::string>& args, size_t* i, GlobalOptions*
   return true;
 }
 
+// A command line, or a line of the shell, taken apart: options wherever
+// they stand, the command name and its arguments in `words`.
+struct Line {
+  std::vector<std::string> words;
+  bool help = false;
+  bool version = false;
+  bool listFaults = false;
+};
+
+// Short flags, alone or bundled as getopt takes them ("-ya").
+bool ParseFlags(const std::string& arg, GlobalOptions* options, Line* line) {
+  if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-') return false;
+  for (size_t i = 1; i < arg.size(); ++i) {
+    if (arg[i] != 'y' && arg[i] != 'a' && arg[i] != 'h') return false;
+  }
+  for (size_t i = 1; i < arg.size(); ++i) {
+    if (arg[i] == 'y') options->yes = true;
+    if (arg[i] == 'a') options->allAddresses = true;
+    if (arg[i] == 'h') line->help = true;
+  }
+  return true;
+}
+
+bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, GlobalOptions* options,
+               Line* line, std::ostream& err) {
+  bool onlyWords = false;
+  std::vector<std::string> replyRoom;  // exchange's own option goes last, where it looks
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (onlyWords || arg.size() < 2 || arg[0] != '-') {
+      line->words.push_back(arg);
+    } else if (arg == "--") {
+      onlyWords = true;
+    } else if (arg == "--reply-room" && !line->words.empty() && line->words[0] == "exchange") {
+      replyRoom = {arg};
+      if (i + 1 < args.size()) replyRoom.push_back(args[++i]);
+    } else if (arg == "--help") {
+      line->help = true;
+    } else if (arg == "--version" || arg == "-V") {
+      line->version = true;
+    } else if (arg == "--yes" || arg == "--all-addresses") {
+      (arg == "--yes" ? options->yes : options->allAddresses) = true;
+    } else if (arg == "--list-faults" && sessionOptions) {
+      line->listFaults = true;
+    } else if (ParseFlags(arg, options, line)) {
+      continue;
+    } else if (IsSessionOption(arg)) {
+      if (!sessionOptions) {
+        err << "Error: " << arg << " applies to the whole session: give it before 'shell'\n";
+        return false;
+      }
+      if (!ParseSessionOption(args, &i, options, err)) return false;
+    } else {
+      err << "Error: unknown option '" << arg << "'\n";
+      return false;
+    }
+  }
+  line->words.insert(line->words.end(), replyRoom.begin(), replyRoom.end());
+  return true;
+}
+
 void PrintOverview(std::ostream& out) {
   out << kOverview;
   for (const CommandInfo& command : Commands()) {
     out << "  " << command.usage << "\n      " << command.summary << "\n";
   }
+}
+
+void PrintVersion(std::ostream& out) {
+#if defined(_WIN32)
+  out << "omzi2c " << kVersion << " (Windows: the installed driver)\n";
+#else
+  out << "omzi2c " << kVersion << " (Linux: the driver on the simulated board or real ports)\n";
+#endif
 }
 
 std::vector<std::string> SplitLine(const std::string& line) {
@@ -137,89 +236,160 @@ std::vector<std::string> SplitLine(const std::string& line) {
 // the driver.
 class LazySession : public SessionSource {
  public:
-  LazySession(const GlobalOptions& options, CliIo io) : options_(options), io_(io) {}
-  Session* Get(int* exitStatus) override {
+  LazySession(const GlobalOptions& options, std::ostream& trace)
+      : options_(options), trace_(trace) {}
+  Session* Get(int* exitStatus, std::ostream& err) override {
     if (session_) return session_.get();
     std::string error;
-    session_ = OpenSession(options_, io_.err, &error, exitStatus);
-    if (!session_) io_.err << "Error: " << error << "\n";
+    session_ = OpenSession(options_, trace_, &error, exitStatus);
+    if (!session_) err << "Error: " << error << "\n";
     return session_.get();
+  }
+  // Ends the session; the exit status its ending adds.
+  int Finish(std::ostream& err) {
+    std::string error;
+    if (!session_ || session_->Finish(&error)) return kExitOk;
+    err << "Error: " << error << "\n";
+    return kExitFailed;
   }
 
  private:
   const GlobalOptions& options_;
-  CliIo io_;
+  std::ostream& trace_;
   std::unique_ptr<Session> session_;
 };
 
-int RunShell(SessionSource& sessions, const GlobalOptions& options, CliIo io) {
-  int worst = kExitOk;
-  std::string line;
-  while (std::getline(io.in, line)) {
-    const std::vector<std::string> words = SplitLine(line);
-    if (words.empty()) continue;
-    if (words[0] == "exit" || words[0] == "quit") break;
-    if (words[0] == "shell") {
-      io.err << "Error: already in the shell\n";
-      worst = std::max(worst, kExitUsage);
-      continue;
-    }
-    worst = std::max(worst, RunCommand(words, sessions, options, io));
+// Help, or the command, of one parsed line.
+int RunParsed(const Line& line, SessionSource& sessions, const GlobalOptions& options, CliIo io) {
+  const std::vector<std::string>& words = line.words;
+  if (line.version) {
+    PrintVersion(io.out);
+    return kExitOk;
   }
-  return worst;
-}
-
-}  // namespace
-
-int RunTool(const std::vector<std::string>& args, CliIo io) {
-  GlobalOptions options;
-  bool listFaults = false;
-  size_t i = 0;
-  for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
-    if (args[i] == "-h" || args[i] == "--help") {
+  const bool helpWord = !words.empty() && words[0] == "help";
+  if (words.empty() || (helpWord && words.size() == 1)) {
+    if (line.help || helpWord) {
       PrintOverview(io.out);
       return kExitOk;
     }
-    if (args[i] == "--list-faults") {
-      listFaults = true;
-      continue;
-    }
-    if (!ParseOption(args, &i, &options, io.err)) {
-      io.err << "Try 'omzi2c --help'.\n";
-      return kExitUsage;
-    }
-  }
-  if (listFaults) {
-    for (const std::string& line : DescribeFaults())
-      io.out << line << "\n";
-    return kExitOk;
-  }
-  if (i == args.size()) {
     io.err << "Error: no command given\n";
     PrintOverview(io.err);
     return kExitUsage;
   }
-  const std::vector<std::string> command(args.begin() + static_cast<long>(i), args.end());
-  LazySession sessions(options, io);
-  if (command[0] == "shell") {
-    if (command.size() > 1 && (command[1] == "--help" || command[1] == "-h")) {
-      io.out << "Usage: omzi2c shell\n"
-                "Reads commands line by line from standard input, one session for all:\n"
-                "the simulated board keeps its state between commands. '#' starts a\n"
-                "comment; 'exit' or end of input ends the shell. The exit status is the\n"
-                "worst of the commands'.\n";
+  if (helpWord || line.help) {
+    const std::string& name = helpWord ? words[1] : words[0];
+    if (name == "shell") {
+      io.out << kShellHelp;
       return kExitOk;
     }
-    return RunShell(sessions, options, io);
+    return RunCommand({name, "--help"}, sessions, options, io);
   }
-  if (command[0] == "help") {
-    if (command.size() == 1) {
-      PrintOverview(io.out);
-      return kExitOk;
+  return RunCommand(words, sessions, options, io);
+}
+
+// Writes `text` line by line, each line after `prefix`.
+void PrefixLines(const std::string& text, const std::string& prefix, std::ostream& out) {
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line))
+    out << prefix << line << "\n";
+}
+
+int RunShell(SessionSource& sessions, const GlobalOptions& options, CliIo io) {
+  const bool prompt = io.terminal != nullptr && io.terminal->InputIsTerminal();
+  int worst = kExitOk;
+  std::string text;
+  for (size_t number = 1;; ++number) {
+    if (prompt) io.err << "omzi2c> " << std::flush;
+    if (!std::getline(io.in, text)) break;
+    const std::vector<std::string> args = SplitLine(text);
+    if (args.empty()) continue;
+    if (args[0] == "exit" || args[0] == "quit") break;
+    std::ostringstream errors;
+    CliIo lineIo{io.in, io.out, errors, io.terminal, true};
+    GlobalOptions lineOptions = options;
+    Line line;
+    int status = kExitUsage;
+    if (args[0] == "shell") {
+      errors << "Error: already in the shell\n";
+    } else if (ParseLine(args, false, &lineOptions, &line, errors)) {
+      status = RunParsed(line, sessions, lineOptions, lineIo);
     }
-    return RunCommand({command[1], "--help"}, sessions, options, io);
+    PrefixLines(errors.str(), "line " + std::to_string(number) + ": ", io.err);
+    worst = std::max(worst, status);
   }
-  return RunCommand(command, sessions, options, io);
+  if (prompt) io.err << "\n";
+  return worst;
+}
+
+#if defined(_WIN32)
+class ConsoleTerminal : public Terminal {
+ public:
+  bool InputIsTerminal() const override { return _isatty(_fileno(stdin)) != 0; }
+  std::optional<std::string> Ask(const std::string& question) override {
+    HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+    std::optional<std::string> answer;
+    if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE) {
+      DWORD count = 0;
+      WriteFile(out, question.data(), static_cast<DWORD>(question.size()), &count, nullptr);
+      char buffer[256];
+      if (ReadFile(in, buffer, sizeof buffer, &count, nullptr)) {
+        answer = std::string(buffer, count);
+        answer->erase(answer->find_last_not_of("\r\n") + 1);
+      }
+    }
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    return answer;
+  }
+};
+#else
+class ConsoleTerminal : public Terminal {
+ public:
+  bool InputIsTerminal() const override { return isatty(STDIN_FILENO) != 0; }
+  std::optional<std::string> Ask(const std::string& question) override {
+    std::fstream tty("/dev/tty", std::ios::in | std::ios::out);
+    if (!tty) return std::nullopt;
+    tty << question << std::flush;
+    std::string answer;
+    if (!std::getline(tty, answer)) return std::nullopt;
+    return answer;
+  }
+};
+#endif
+
+}  // namespace
+
+std::unique_ptr<Terminal> ProcessTerminal() {
+  return std::make_unique<ConsoleTerminal>();
+}
+
+int RunTool(const std::vector<std::string>& args, CliIo io) {
+  GlobalOptions options;
+  Line line;
+  if (!ParseLine(args, true, &options, &line, io.err)) {
+    io.err << "Try 'omzi2c --help'.\n";
+    return kExitUsage;
+  }
+  if (line.listFaults && !line.help && !line.version) {
+    for (const std::string& fault : DescribeFaults())
+      io.out << fault << "\n";
+    return kExitOk;
+  }
+  LazySession sessions(options, io.err);
+  if (!line.words.empty() && line.words[0] == "shell" && !line.help && !line.version) {
+    if (line.words.size() > 1) {
+      io.err << "Error: shell takes no arguments; it reads commands from standard input\n";
+      return kExitUsage;
+    }
+    const int status = RunShell(sessions, options, io);
+    return std::max(status, sessions.Finish(io.err));
+  }
+  const int status = RunParsed(line, sessions, options, io);
+  return std::max(status, sessions.Finish(io.err));
 }
 
 }  // namespace omzi2c::tool

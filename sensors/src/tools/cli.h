@@ -2,6 +2,8 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,10 +13,30 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;   // bad usage: nothing was sent
 constexpr int kExitFailed = 2;  // a request failed
 
+constexpr char kVersion[] = "1.0.0";
+
+// The user's terminal, apart from the standard streams: the shell prompts
+// when its input is the terminal, and asks its confirmations there, since
+// its standard input is the script it runs.
+class Terminal {
+ public:
+  virtual ~Terminal() = default;
+  virtual bool InputIsTerminal() const = 0;
+  // Shows `question` on the terminal and reads one line; nullopt when there
+  // is no terminal to ask on.
+  virtual std::optional<std::string> Ask(const std::string& question) = 0;
+};
+
+// The controlling terminal of this process (/dev/tty, or the console on
+// Windows).
+std::unique_ptr<Terminal> ProcessTerminal();
+
 struct CliIo {
   std::istream& in;
   std::ostream& out;  // data
   std::ostream& err;  // diagnostics, prompts, trace
+  Terminal* terminal = nullptr;
+  bool inShell = false;  // a line of the shell: confirmations go to the terminal
 };
 
 // Runs the tool with `args` (without the program name).

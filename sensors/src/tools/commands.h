@@ -1,6 +1,7 @@
 // The tool's commands.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,8 @@ namespace omzi2c::tool {
 class SessionSource {
  public:
   virtual ~SessionSource() = default;
-  // Null when the session cannot be opened (said on stderr; `exitStatus` set).
-  virtual Session* Get(int* exitStatus) = 0;
+  // Null when the session cannot be opened (said on `err`; `exitStatus` set).
+  virtual Session* Get(int* exitStatus, std::ostream& err) = 0;
 };
 
 struct CommandInfo {

@@ -1,6 +1,9 @@
 #include "tools/format.h"
 
+#include <omzi2c/omzi2c.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,10 +13,11 @@ std::optional<uint32_t> ParseNumber(const std::string& text, uint32_t max) {
   if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace(uint8_t(text[0]))) {
     return std::nullopt;
   }
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  // C rules, as i2c-tools reads numbers: 0x hex, a leading 0 octal (so "08"
+  // is refused), decimal otherwise.
   char* end = nullptr;
   errno = 0;
-  const unsigned long long value = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
+  const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
   if (errno != 0 || end == text.c_str() || *end != '\0' || value > max) return std::nullopt;
   return static_cast<uint32_t>(value);
 }
@@ -39,12 +43,75 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(const std::string& text) {
 }
 
 namespace {
+
+const char* ResultWords(uint8_t result) {
+  switch (result) {
+    case kResultNoAcknowledge:
+      return "no acknowledge: no chip answered at this address";
+    case kResultTimeout:
+      return "time-out: the host did not become free or did not finish";
+    case kResultNotSupported:
+      return "not supported by this controller, or no back-end for its Chipset";
+    case kResultBusBusy:
+      return "bus busy";
+    case kResultHostNotReady:
+      return "host not ready: it stayed busy or in use, or never reported completion";
+    case kResultCollisionOrDeviceError:
+      return "bus collision or device error";
+    case kResultAlert:
+      return "alert: the host flagged an SMBus alert";
+    case kResultFailed:
+      return "failed transaction: the host reported failure or the transaction was killed";
+    case kResultBusError:
+      return "collision: bus error or lost arbitration";
+    case kResultDeviceError:
+      return "device error: no acknowledge from the chip (or a refused byte), or a bad "
+             "block count";
+    case kResultPecError:
+      return "packet error check mismatch";
+    default:
+      return "unknown result";
+  }
+}
+
+// Flags of the status byte in an error reply: the host that records its
+// status there (the paced-poll host) has them in these bits.
+constexpr uint8_t kHostBusy = 0x01, kHostDone = 0x02, kHostDeviceError = 0x04,
+                  kHostCollision = 0x08, kHostFailed = 0x10;
+
+std::string HostStatusWords(uint8_t status) {
+  if (status == 0) return "none recorded";
+  std::string words;
+  const struct {
+    uint8_t bit;
+    const char* name;
+  } flags[] = {{kHostBusy, "busy"},
+               {kHostDone, "done"},
+               {kHostDeviceError, "device error"},
+               {kHostCollision, "collision"},
+               {kHostFailed, "failed"}};
+  for (const auto& flag : flags) {
+    if ((status & flag.bit) == 0) continue;
+    words += words.empty() ? "" : ", ";
+    words += flag.name;
+  }
+  return words.empty() ? "no known flag" : words;
+}
+
+}  // namespace
+
+namespace {
 std::string Format(const char* pattern, uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, pattern, value);
   return text;
 }
 }  // namespace
+
+std::string DescribeHostReport(uint8_t result, uint8_t hostStatus) {
+  return std::string(ResultWords(result)) + " (result " + std::to_string(result) +
+         "); last host status " + Hex2(hostStatus) + " (" + HostStatusWords(hostStatus) + ")";
+}
 
 std::string Hex2(uint32_t value) {
   return Format("0x%02x", value);

@@ -8,10 +8,14 @@
 
 namespace omzi2c::tool {
 
-// Decimal or 0x-hex, the whole text, within [0, max].
+// By C rules (0x-hex, 0-octal, decimal), the whole text, within [0, max].
 std::optional<uint32_t> ParseNumber(const std::string& text, uint32_t max);
 // Hex bytes: "0a0b0c", "0a 0b 0c" or "0x0a,0x0b"; empty text is no bytes.
 std::optional<std::vector<uint8_t>> ParseHexBytes(const std::string& text);
+
+// What the host reported in a failed read's error reply: the result code in
+// words, and the host's last status byte with its flags named.
+std::string DescribeHostReport(uint8_t result, uint8_t hostStatus);
 
 std::string Hex2(uint32_t value);                         // "0x5a"
 std::string Hex4(uint32_t value);                         // "0x1234"

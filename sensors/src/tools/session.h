@@ -15,11 +15,13 @@ namespace omzi2c::tool {
 struct GlobalOptions {
   std::string board = "sim";  // sim | ports (Linux)
   std::string config;         // parameters from a .reg file
+  std::string state;          // the simulated board's memory, kept between runs
   std::optional<uint32_t> chipset, vid, did, func;
   std::optional<bool> portService, smbService;
   std::vector<std::string> faults;
   bool trace = false;
   bool yes = false;
+  bool allAddresses = false;  // -a: chip addresses 0x00-0x07 and 0x78-0x7f too
 };
 
 class Session {
@@ -30,6 +32,9 @@ class Session {
   virtual bool RealHardware() const = 0;
   // Lines describing parameters, the controller found, services enabled.
   virtual std::vector<std::string> Info() const = 0;
+  // Ends the session: keeps what it must keep (the board's memory for
+  // --state); false with the reason when that failed.
+  virtual bool Finish(std::string* /*error*/) { return true; }
 };
 
 // Loads or opens the driver as the options say, with the options' faults

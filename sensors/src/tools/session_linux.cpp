@@ -3,8 +3,10 @@
 // simulated board or over the machine's real I/O ports.
 #include <omzi2c/omzi2c.h>
 
+#include <fstream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 #include "board/simulated_board.h"
@@ -15,6 +17,7 @@
 #include "ntemu/objects.h"
 #include "ntemu/real_ports.h"
 #include "omzi2c_client/in_process_transport.h"
+#include "tools/board_state.h"
 #include "tools/cli.h"
 #include "tools/format.h"
 #include "tools/session.h"
@@ -162,6 +165,11 @@ class InProcessSession : public Session {
   // Installs the board or real ports, then loads the driver; false with the
   // reason when the driver does not start.
   bool Start(std::string* error, int* exitStatus) {
+    if (options_.board == "ports" && !options_.state.empty()) {
+      *error = "--state keeps the simulated board's memory: it has no use with --board ports";
+      *exitStatus = kExitUsage;
+      return false;
+    }
     if (options_.board == "ports") {
       if (!ntemu::RealPortSpace::Acquire(error)) {
         *exitStatus = kExitFailed;
@@ -174,6 +182,10 @@ class InProcessSession : public Session {
       board_ = std::make_unique<board::SimulatedBoard>(BoardFor(parameters_));
       ntemu::InstallPortSpace(&board_->Ports());
       ntemu::InstallClock(&virtualClock_);
+      if (!LoadState(error)) {
+        *exitStatus = kExitUsage;
+        return false;
+      }
     }
     if (!InjectFaults(error)) {
       *exitStatus = kExitUsage;
@@ -220,7 +232,29 @@ class InProcessSession : public Session {
     return lines;
   }
 
+  bool Finish(std::string* error) override {
+    if (!board_ || options_.state.empty()) return true;
+    std::ofstream file(options_.state, std::ios::binary | std::ios::trunc);
+    file << SaveBoardState(*board_);
+    file.close();
+    if (file) return true;
+    *error = "cannot save the board's memory to " + options_.state;
+    return false;
+  }
+
  private:
+  // The memory a former run left in the --state file; none yet is no error.
+  bool LoadState(std::string* error) {
+    if (options_.state.empty()) return true;
+    std::ifstream file(options_.state, std::ios::binary);
+    if (!file) return true;
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (LoadBoardState(text.str(), *board_, error)) return true;
+    *error = options_.state + ": " + *error;
+    return false;
+  }
+
   bool InjectFaults(std::string* error) {
     for (const std::string& fault : options_.faults) {
       if (!board_) {

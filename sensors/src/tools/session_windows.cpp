@@ -53,11 +53,11 @@ class DeviceSession : public Session {
 
 std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream&,
                                      std::string* error, int* exitStatus) {
-  if (options.board != "sim" || !options.config.empty() || options.chipset || options.vid ||
-      options.did || options.func || options.portService || options.smbService ||
-      !options.faults.empty() || options.trace) {
+  if (options.board != "sim" || !options.config.empty() || !options.state.empty() ||
+      options.chipset || options.vid || options.did || options.func || options.portService ||
+      options.smbService || !options.faults.empty() || options.trace) {
     *error =
-        "board, parameter, fault and trace options need the Linux build; on Windows the "
+        "board, parameter, state, fault and trace options need the Linux build; on Windows the "
         "installed driver's parameters apply";
     *exitStatus = kExitUsage;
     return nullptr;

@@ -308,13 +308,17 @@ check_requests() {
   "$TOOL" --config "$dir/parameters.reg" "$@" -y shell <"$dir/requests-$tag.txt" \
     >"$dir/linux-$tag.out" 2>"$dir/linux-$tag.err"
   linux_rc=$?
+  # A failed read's error reply reaches only the Linux build (Windows copies
+  # no output of a failed request): the line decoding it is not compared.
+  grep -v '^\(line [0-9]*: \)\?  host reported: ' "$dir/linux-$tag.err" \
+    >"$dir/linux-$tag.err.compared"
   local problems=
   cmp -s "$dir/linux-$tag.out" "$dir/wine-$tag.out" || problems="$problems standard-output"
-  cmp -s "$dir/linux-$tag.err" "$dir/wine-$tag.err" || problems="$problems standard-error"
+  cmp -s "$dir/linux-$tag.err.compared" "$dir/wine-$tag.err" || problems="$problems standard-error"
   [ $wine_rc = $linux_rc ] || problems="$problems exit-status(linux $linux_rc, wine $wine_rc)"
   if [ -n "$problems" ]; then
     diff -u --label linux "$dir/linux-$tag.out" --label wine "$dir/wine-$tag.out" | head -40
-    diff -u --label linux "$dir/linux-$tag.err" --label wine "$dir/wine-$tag.err" | head -20
+    diff -u --label linux "$dir/linux-$tag.err.compared" --label wine "$dir/wine-$tag.err" | head -20
     fail "$name: $files: differs:$problems"
     return 1
   fi

@@ -11,9 +11,13 @@
 namespace omzi2c::client {
 
 struct Response {
-  uint32_t status = 0;                                    // NTSTATUS the request completed with
-  uint32_t transferred = 0;                               // bytes that reached the output buffer
-  std::vector<uint8_t> reply;                             // those bytes
+  uint32_t status = 0;         // NTSTATUS the request completed with
+  uint32_t transferred = 0;    // bytes that reached the output buffer
+  std::vector<uint8_t> reply;  // those bytes
+  // A failed read's error reply (result code, host's last status byte),
+  // where the platform passes it back: the in-process driver does, Windows
+  // copies no output of a failed request.
+  std::vector<uint8_t> errorReply;
   bool Succeeded() const { return (status >> 30) != 3; }  // not an error status
 };
 
