@@ -16,10 +16,12 @@
 #                       was extracted) or the bzImage
 #   --timeout S         time limit of the boot (default 180)
 #   --param NAME=VALUE  passed to the guest script as OMZI2C_NAME (e.g. count=5000)
+#   --name N            name of the initramfs and console log (default TEST), for
+#                       tests that run one guest script on another machine
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-cache='' work='' test='' machine='' kernel_kind=''
+cache='' work='' test='' machine='' kernel_kind='' name=''
 vid=0x8086 did=0x2930 func=3 limit=180
 binaries=()
 params=
@@ -28,6 +30,7 @@ while [[ $# -gt 0 ]]; do
     --cache) cache=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --test) test=$2; shift 2 ;;
+    --name) name=$2; shift 2 ;;
     --machine) machine=$2; shift 2 ;;
     --vid) vid=$2; shift 2 ;;
     --did) did=$2; shift 2 ;;
@@ -65,7 +68,8 @@ esac
 
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-"$here/mkinitrd.sh" "$cache" "$work/$test.initrd.gz" "$script" "${binaries[@]}"
-exec "$here/boot.sh" "$kernel" "$work/$test.initrd.gz" "$work/$test.console.log" \
+name=${name:-$test}
+"$here/mkinitrd.sh" "$cache" "$work/$name.initrd.gz" "$script" "${binaries[@]}"
+exec "$here/boot.sh" "$kernel" "$work/$name.initrd.gz" "$work/$name.console.log" \
   --machine "$machine" --timeout "$limit" \
   --append "omzi2c_vid=$vid omzi2c_did=$did omzi2c_func=$func$params"
