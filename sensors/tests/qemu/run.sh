@@ -4,7 +4,7 @@
 # binaries, boots q35 and reports the guest's verdict as the exit status.
 #
 # Usage: run.sh --cache DIR --work DIR --test TEST [options] [BINARY...]
-#   TEST                harness | harness_smbus_off | omzi2c | omzi2c_smbus_off | bench
+#   TEST                harness | harness_smbus_off | omzi2c | omzi2c_smbus_off | bench | pc_no_pm
 #                       (the guest script guest/TEST.sh)
 #   BINARY...           static binaries for the guest's PATH (omzi2c, pci_probe, i2c_rate)
 #   --machine M         QEMU machine (default q35; the *_smbus_off tests use q35,smbus=off)
