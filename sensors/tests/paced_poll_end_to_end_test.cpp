@@ -100,6 +100,8 @@ TEST_P(PacedPollEndToEnd, HostFaultsGiveTheirResultsAndTheStatusOfABusyTimeout) 
       {"failed", kResultFailed, 0},
       {"collision", kResultBusError, 0},
       {"device-error", kResultDeviceError, 0},
+      {"device-error+failed+collision", kResultFailed, 0},
+      {"device-error+collision", kResultBusError, 0},
       {"nak", kResultDeviceError, 0},
       {"block-count-0", kResultDeviceError, 0},
       {"block-count-33", kResultDeviceError, 0},
@@ -108,8 +110,12 @@ TEST_P(PacedPollEndToEnd, HostFaultsGiveTheirResultsAndTheStatusOfABusyTimeout) 
     SCOPED_TRACE(c.fault);
     board::SimulatedBoard board(Config());
     ntemu::ScopedPortSpace usePorts(&board.Ports());
-    std::string error;
-    ASSERT_TRUE(board.InjectFault(c.fault, &error)) << error;
+    std::string error, names = c.fault;
+    for (size_t at = 0; at != std::string::npos;) {  // faults joined by '+'
+      const size_t end = names.find('+', at);
+      ASSERT_TRUE(board.InjectFault(names.substr(at, end - at), &error)) << error;
+      at = end == std::string::npos ? end : end + 1;
+    }
     Controller.LastHostStatus = 0;
     Discover();
     const bool block = std::string(c.fault).rfind("block", 0) == 0;
