@@ -35,9 +35,12 @@ static void config_write32(unsigned bus, unsigned dev, unsigned func, unsigned o
 int main(int argc, char** argv) {
   int switch_off = 0, piix4 = 0, bad = argc < 4;
   for (int i = 4; i < argc; ++i) {
-    if (strcmp(argv[i], "--switch-off") == 0) switch_off = 1;
-    else if (strcmp(argv[i], "--piix4") == 0) piix4 = 1;
-    else bad = 1;
+    if (strcmp(argv[i], "--switch-off") == 0)
+      switch_off = 1;
+    else if (strcmp(argv[i], "--piix4") == 0)
+      piix4 = 1;
+    else
+      bad = 1;
   }
   if (bad) {
     fprintf(stderr, "usage: pci_probe BUS DEV FUNC [--switch-off] [--piix4]\n");
