@@ -86,12 +86,13 @@ PortHandler* SimulatedBoard::PlacePacedPollHost() {
     messages_ = std::make_unique<MessageDevice>();
     bus_.Attach(SlaveAddress(address::kMessageDevice), messages_.get());
   }
-  // Dropping off the bus: the host enable at 0xD0 and the base at 0x90 are
+  // Dropping off the bus: the host enable (0xD0) and the base (0x90) are
   // lost, until the driver's recovery writes them back.
-  pacedPoll_->OnConfigLoss([this] {
-    const uint32_t hostConfig = hostFunction_->Config(0xD0);
-    hostFunction_->Write(0xD0 / 4, hostConfig & ~0x00010000u);
-    hostFunction_->Write(0x90 / 4, 0);
+  const ChipsetHostLayout layout = LayoutForChipset(config_.chipset);
+  pacedPoll_->OnConfigLoss([this, layout] {
+    const EnableBit enable = layout.hostEnable;
+    hostFunction_->Write(enable.offset / 4, hostFunction_->Config(enable.offset) & ~enable.mask);
+    hostFunction_->Write(layout.window.baseOffset / 4, 0);
   });
   return pacedPoll_.get();
 }
