@@ -231,6 +231,8 @@ TEST(ToolErrors, EveryFaultOfTheBoardReachesTheCaller) {
       {"nak", {"get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
       {"eeprom-write-protect", {"set", "0x50", "0x90", "1"}, "STATUS_IO_DEVICE_ERROR"},
       {"controller-absent", {"info"}, "STATUS_NO_SUCH_DEVICE"},
+      {"second-busy-stuck", {"--chipset", "4", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"loses-config", {"--chipset", "6", "get", "0x50", "0"}, ""},  // the driver recovers it
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"--fault", c.fault};

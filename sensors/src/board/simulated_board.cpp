@@ -30,6 +30,10 @@ const std::vector<FaultInfo> kFaults = {
     {"nak", "no device answers: every address is not acknowledged"},
     {"eeprom-write-protect", "the memory-module EEPROMs refuse writes"},
     {"controller-absent", "the configured controller is not on the PCI bus"},
+    {"second-busy-stuck", "the second status register reads busy forever (Chipset 4, 5, 6)"},
+    {"loses-config",
+     "the first transaction makes the host drop its PCI configuration while "
+     "busy (Chipset 6)"},
 };
 
 }  // namespace
@@ -52,6 +56,7 @@ void SimulatedBoard::PlaceController() {
     byteDone_->SetBusyReads(2);  // a real host is busy for a while after the start
     host = byteDone_.get();
   }
+  if (config_.chipset >= 4 && config_.chipset <= 6) host = PlacePacedPollHost();
   if (config_.chipset < 1 || config_.chipset > 10) return;  // nothing for the driver to find
   hostFunction_ = MakeChipsetHost(config_.chipset, config_.vendorId, config_.deviceId,
                                   config_.smbBase, ports_, host);
@@ -66,6 +71,30 @@ void SimulatedBoard::PlaceController() {
     placed_.push_back({config_.bus, config_.device, PciFunctionNumber{scanned}});
     pci_.Place(placed_.back(), identityFunction_.get());
   }
+}
+
+// The paced-poll host; Chipset 5 boards also carry the auxiliary port pair,
+// and Chipset 5 and 6 boards a device that speaks messages.
+PortHandler* SimulatedBoard::PlacePacedPollHost() {
+  pacedPoll_ = std::make_unique<PacedPollHostModel>(bus_, config_.smbBase);
+  pacedPoll_->SetBusyReads(2);
+  if (config_.chipset == 5) {
+    aux_ = std::make_unique<AuxIndexDataPair>();
+    aux_->MapInto(ports_);
+  }
+  if (config_.chipset != 4) {
+    messages_ = std::make_unique<MessageDevice>();
+    bus_.Attach(SlaveAddress(address::kMessageDevice), messages_.get());
+  }
+  // Dropping off the bus: the host enable (0xD0) and the base (0x90) are
+  // lost, until the driver's recovery writes them back.
+  const ChipsetHostLayout layout = LayoutForChipset(config_.chipset);
+  pacedPoll_->OnConfigLoss([this, layout] {
+    const EnableBit enable = layout.hostEnable;
+    hostFunction_->Write(enable.offset / 4, hostFunction_->Config(enable.offset) & ~enable.mask);
+    hostFunction_->Write(layout.window.baseOffset / 4, 0);
+  });
+  return pacedPoll_.get();
 }
 
 void SimulatedBoard::AttachDevices() {
@@ -121,6 +150,7 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
       module.SetWriteProtected(true);
     return true;
   }
+  if (pacedPoll_) return InjectPacedPollFault(name, error);
   if (!byteDone_) {
     *error = "fault '" + name + "' needs the byte-done host (Chipset 2 or 3)";
     return false;
@@ -138,6 +168,36 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
   if (name == "block-count-0") faults.blockCount = 0;
   if (name == "block-count-33") faults.blockCount = 33;
   if (name == "byte-done-never") faults.byteDoneNeverAt = 0;
+  return true;
+}
+
+bool SimulatedBoard::InjectPacedPollFault(const std::string& name, std::string* error) {
+  PacedPollFaults& faults = pacedPoll_->Faults();
+  if (name == "busy-stuck")
+    faults.busyStuck = true;
+  else if (name == "second-busy-stuck")
+    faults.secondBusyStuck = true;
+  else if (name == "never-starts")
+    faults.neverStarts = true;
+  else if (name == "never-finishes")
+    faults.neverFinishes = true;
+  else if (name == "device-error")
+    faults.errorFlags |= paced_poll::status::kDeviceError;
+  else if (name == "collision")
+    faults.errorFlags |= paced_poll::status::kBusError;
+  else if (name == "failed")
+    faults.errorFlags |= paced_poll::status::kFailed;
+  else if (name == "block-count-0")
+    faults.blockCount = 0;
+  else if (name == "block-count-33")
+    faults.blockCount = 33;
+  else if (name == "loses-config" && config_.chipset == 6)
+    faults.losesConfigAtStart = true;
+  else {
+    *error = "fault '" + name + "' does not apply to the paced-poll host of Chipset " +
+             std::to_string(config_.chipset);
+    return false;
+  }
   return true;
 }
 

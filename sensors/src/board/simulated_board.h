@@ -14,6 +14,8 @@
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
 #include "board/hardware_monitor.h"
+#include "board/message_device.h"
+#include "board/paced_poll_host_model.h"
 #include "board/pci_config_space.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
@@ -39,6 +41,7 @@ constexpr uint8_t kModuleCount = 4;
 constexpr uint8_t kTemperatureSensor = 0x18;
 constexpr uint8_t kHardwareMonitor = 0x2E;
 constexpr uint8_t kBlockDevice = 0x44;
+constexpr uint8_t kMessageDevice = 0x3A;  // Chipset 5 and 6 boards
 }  // namespace address
 
 // Registers of the temperature sensor (16-bit, little-endian on the bus).
@@ -87,6 +90,9 @@ class SimulatedBoard {
   const BoardConfig& Config() const { return config_; }
   // The controller model, when the configured kind has one on this board.
   ByteDoneHostModel* ByteDoneHost() { return byteDone_.get(); }
+  PacedPollHostModel* PacedPollHost() { return pacedPoll_.get(); }
+  AuxIndexDataPair* AuxPorts() { return aux_.get(); }    // Chipset 5
+  MessageDevice* Messages() { return messages_.get(); }  // Chipset 5 and 6
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
@@ -100,12 +106,17 @@ class SimulatedBoard {
  private:
   void PlaceController();
   void AttachDevices();
+  PortHandler* PlacePacedPollHost();
+  bool InjectPacedPollFault(const std::string& name, std::string* error);
 
   BoardConfig config_;
   PortMap ports_;
   PciConfigSpace pci_;
   SmbusBus bus_;
   std::unique_ptr<ByteDoneHostModel> byteDone_;
+  std::unique_ptr<PacedPollHostModel> pacedPoll_;
+  std::unique_ptr<AuxIndexDataPair> aux_;
+  std::unique_ptr<MessageDevice> messages_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;

@@ -2,7 +2,7 @@
 # Fetches what the QEMU guest needs into a cache folder, once:
 #   CACHE/vmlinuz          the Debian kernel (bzImage)
 #   CACHE/vmlinux          the same kernel uncompressed (booted through PVH), when it can be extracted
-#   CACHE/modules/*.ko     i2c-i801, i2c-dev and their dependencies, from the same package
+#   CACHE/modules/*.ko     i2c-i801, i2c-piix4, i2c-dev and their dependencies, from the same package
 #   CACHE/busybox          a static busybox
 #   CACHE/kernel-version   the kernel release the modules belong to
 # Usage: fetch.sh CACHE
@@ -19,7 +19,13 @@ cache=$(cd "$cache" && pwd)
 exec 9>"$cache/.lock"
 flock 9
 
-if [[ -f "$cache/.complete" ]]; then
+# The kernel's SMBus drivers the guests load (q35's and pc's hosts).
+wanted_modules="i2c-smbus i2c-i801 i2c-piix4 i2c-dev"
+complete=yes
+for name in $wanted_modules; do
+  [[ -f "$cache/modules/$name.ko" ]] || complete=no
+done
+if [[ -f "$cache/.complete" && $complete == yes ]]; then
   exit 0
 fi
 
@@ -90,7 +96,7 @@ add_module() {
   done
   order+=("$name")  # dependencies first
 }
-for name in i2c-smbus i2c-i801 i2c-dev; do
+for name in $wanted_modules; do
   add_module "$name"
 done
 printf '%s\n' "${order[@]}" >"$cache/modules/load-order"

@@ -5,7 +5,7 @@
 # (77: skipped, where QEMU or the guest's kernel cannot be had).
 #
 # Usage: run.sh --cache DIR --work DIR --test TEST [options] [BINARY...]
-#   TEST                harness | harness_smbus_off | omzi2c | omzi2c_smbus_off | bench
+#   TEST                harness | harness_smbus_off | omzi2c | omzi2c_smbus_off | bench | pc_no_pm
 #                       (the guest script guest/TEST.sh)
 #   BINARY...           static binaries for the guest's PATH (omzi2c, pci_probe, i2c_rate)
 #   --machine M         QEMU machine (default q35; the *_smbus_off tests use q35,smbus=off)
@@ -17,10 +17,12 @@
 #                       was extracted) or the bzImage
 #   --timeout S         time limit of the boot (default 180)
 #   --param NAME=VALUE  passed to the guest script as OMZI2C_NAME (e.g. count=5000)
+#   --name N            name of the initramfs and console log (default TEST), for
+#                       tests that run one guest script on another machine
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-cache='' work='' test='' machine='' kernel_kind=''
+cache='' work='' test='' machine='' kernel_kind='' name=''
 vid=0x8086 did=0x2930 func=3 limit=180
 binaries=()
 params=
@@ -29,6 +31,7 @@ while [[ $# -gt 0 ]]; do
     --cache) cache=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --test) test=$2; shift 2 ;;
+    --name) name=$2; shift 2 ;;
     --machine) machine=$2; shift 2 ;;
     --vid) vid=$2; shift 2 ;;
     --did) did=$2; shift 2 ;;
@@ -78,7 +81,8 @@ esac
 
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-"$here/mkinitrd.sh" "$cache" "$work/$test.initrd.gz" "$script" "${binaries[@]}"
-exec "$here/boot.sh" "$kernel" "$work/$test.initrd.gz" "$work/$test.console.log" \
+name=${name:-$test}
+"$here/mkinitrd.sh" "$cache" "$work/$name.initrd.gz" "$script" "${binaries[@]}"
+exec "$here/boot.sh" "$kernel" "$work/$name.initrd.gz" "$work/$name.console.log" \
   --machine "$machine" --timeout "$limit" \
   --append "omzi2c_vid=$vid omzi2c_did=$did omzi2c_func=$func$params"

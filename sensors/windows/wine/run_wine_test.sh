@@ -403,6 +403,18 @@ run_case fault-device-error "$SMB Chipset=2" "fault=device-error" "fault.txt"
 run_case fault-nak "$SMB Chipset=2" "fault=nak" "fault.txt"
 run_case fault-busy-stuck "$SMB Chipset=2" "fault=busy-stuck" "fault.txt"
 run_case fault-block-count-33 "$SMB Chipset=2" "fault=block-count-33" "fault.txt"
+# The paced-poll hosts: every request, messages on Chipset 5 and 6, and the
+# faults of their failure table (LastHostStatus in the error replies).
+run_case chipset-4 "$SMB Chipset=4" "" "smbus.txt"
+run_case chipset-5 "$SMB Chipset=5" "" "smbus.txt message.txt"
+run_case chipset-6 "$SMB Chipset=6" "" "message.txt smbus.txt"
+run_case fault-4-second-busy-stuck "$SMB Chipset=4" "fault=second-busy-stuck" "fault.txt"
+run_case fault-4-never-finishes "$SMB Chipset=4" "fault=never-finishes" "fault.txt"
+run_case fault-5-busy-stuck "$SMB Chipset=5" "fault=busy-stuck" "fault.txt message.txt"
+run_case fault-5-never-starts "$SMB Chipset=5" "fault=never-starts" "fault.txt"
+run_case fault-6-collision "$SMB Chipset=6" "fault=collision" "fault.txt message.txt"
+run_case fault-6-block-count-0 "$SMB Chipset=6" "fault=block-count-0" "fault.txt"
+run_case fault-6-loses-config "$SMB Chipset=6" "fault=loses-config" "fault.txt"
 # A controller kind whose host is found but has no back-end yet.
 run_case chipset-7 "$SMB Chipset=7" "" "fault.txt"
 # Start-up failures.

@@ -2,6 +2,7 @@
 #include "controller_state.h"
 #include "hosts/byte_done_host.h"
 #include "hosts/host_contract.h"
+#include "hosts/paced_poll_host.h"
 
 namespace Route {
 
@@ -10,6 +11,10 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
     case 2:
     case 3:
       return ByteDoneHost::ReceiveByte(address, byte);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::ReceiveByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -20,6 +25,10 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
     case 2:
     case 3:
       return ByteDoneHost::SendByte(address, byte);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::SendByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -30,6 +39,10 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
     case 2:
     case 3:
       return ByteDoneHost::ReadByteData(address, command, byte);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::ReadByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -40,6 +53,10 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
     case 2:
     case 3:
       return ByteDoneHost::WriteByteData(address, command, byte);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::WriteByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -50,6 +67,10 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
     case 2:
     case 3:
       return ByteDoneHost::ReadWordData(address, command, word);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::ReadWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -60,6 +81,10 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
     case 2:
     case 3:
       return ByteDoneHost::WriteWordData(address, command, word);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::WriteWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -72,6 +97,10 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
     case 2:
     case 3:
       return ByteDoneHost::BlockRead(address, command, buffer, count);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::BlockRead(address, command, buffer, count);
     default:
       return kResultNotSupported;
   }
@@ -82,6 +111,10 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR cou
     case 2:
     case 3:
       return ByteDoneHost::BlockWrite(address, command, data, count);
+    case 4:
+    case 5:
+    case 6:
+      return PacedPollHost::BlockWrite(address, command, data, count);
     default:
       return kResultNotSupported;
   }
@@ -89,16 +122,20 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR cou
 
 ResultCode ExchangeMessage(UCHAR address, UCHAR* data, UCHAR* count, ULONG limit) {
   switch (Controller.Chipset) {
+    case 5:
+    case 6:
+      return PacedPollHost::ExchangeMessage(address, data, count, limit);
     default:
-      (void)address, (void)data, (void)count, (void)limit;
       return kResultNotSupported;
   }
 }
 
 ResultCode WriteMessage(UCHAR address, const UCHAR* data, UCHAR count) {
   switch (Controller.Chipset) {
+    case 5:
+    case 6:
+      return PacedPollHost::WriteMessage(address, data, count);
     default:
-      (void)address, (void)data, (void)count;
       return kResultNotSupported;
   }
 }

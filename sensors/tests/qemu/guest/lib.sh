@@ -50,7 +50,7 @@ kernel_smbus_bus() {
   for adapter in /sys/class/i2c-adapter/i2c-*; do
     [ -e "$adapter/name" ] || continue
     case "$(cat "$adapter/name")" in
-      *I801*|*i801*) echo "${adapter##*/i2c-}"; return 0 ;;
+      *I801*|*i801*|*PIIX4*|*piix4*) echo "${adapter##*/i2c-}"; return 0 ;;
     esac
   done
 }

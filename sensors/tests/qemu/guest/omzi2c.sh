@@ -1,18 +1,29 @@
 # Guest test of the omzi2c tool with real port I/O on QEMU's emulated SMBus
-# host (PCI 00:1f.3, Chipset 2): discovery, every write and read request
-# against two memory-module EEPROMs, an absent address, then a cross-check of
-# the same bytes through the kernel's own driver (loaded only after the tool
-# is done). Parameters (kernel command line): OMZI2C_VID, OMZI2C_DID,
-# OMZI2C_FUNC.
+# host (q35: PCI 00:1f.3, Chipset 2; pc: the power-management function
+# 00:01.3, Chipset 4): discovery, every write and read request against two
+# memory-module EEPROMs, an absent address, then a cross-check of the same
+# bytes through the kernel's own driver (loaded only after the tool is done).
+# Parameters (kernel command line): OMZI2C_VID, OMZI2C_DID, OMZI2C_FUNC,
+# OMZI2C_CHIPSET (default 2), OMZI2C_DEV (PCI device, default 0x1f).
 . /test/lib.sh
 vid=${OMZI2C_VID:-0x8086}
 did=${OMZI2C_DID:-0x2930}
 func=${OMZI2C_FUNC:-3}
+chipset=${OMZI2C_CHIPSET:-2}
+dev=${OMZI2C_DEV:-0x1f}
+# Where the host's enable sits, and how it reads switched off and on: the
+# pc machine's firmware leaves 0x09 in its host configuration byte.
+probe_layout=
+hostcfg_off="hostcfg=0x00 io=0" hostcfg_on="hostcfg=0x01 io=1"
+if [ "$chipset" = 4 ]; then
+  probe_layout=--piix4
+  hostcfg_off="hostcfg=0x08 io=0" hostcfg_on="hostcfg=0x09 io=1"
+fi
 
 # tool ARGS...: runs omzi2c on the real ports; status/out/err as run_status.
 tool() {
   echo "\$ omzi2c $*"
-  run_status status out err omzi2c --board ports --chipset 2 --vid "$vid" --did "$did" \
+  run_status status out err omzi2c --board ports --chipset "$chipset" --vid "$vid" --did "$did" \
     --func "$func" -y "$@"
   [ -n "$out" ] && echo "$out"
   [ -n "$err" ] && echo "stderr: $err"
@@ -41,9 +52,9 @@ hex2() { printf '0x%02x' $(($1 & 0xff)); }
 echo "== discovery"
 # Undo the firmware's enabling: the host then answers only if the driver's
 # discovery switches it on again.
-run_status status probe err pci_probe 0 0x1f "$func" --switch-off
+run_status status probe err pci_probe 0 "$dev" "$func" --switch-off $probe_layout
 echo "switched off: $probe"
-expect_equal "host switched off before the driver starts" "hostcfg=0x00 io=0" \
+expect_equal "host switched off before the driver starts" "$hostcfg_off" \
   "$(echo "$probe" | sed 's/.*\(hostcfg=.*\)/\1/')"
 tool_ok "info" info
 if [ "$status" -ne 0 ]; then
@@ -52,8 +63,8 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 
-run_status status probe err pci_probe 0 0x1f "$func"
-expect_equal "host switched on by discovery" "hostcfg=0x01 io=1" \
+run_status status probe err pci_probe 0 "$dev" "$func" $probe_layout
+expect_equal "host switched on by discovery" "$hostcfg_on" \
   "$(echo "$probe" | sed 's/.*\(hostcfg=.*\)/\1/')"
 
 echo "== detect"
@@ -145,7 +156,7 @@ echo "== writes on real ports ask first"
 # Without -y a write asks on stderr; anything but yes leaves the chip alone
 # and ends the command with exit status 0, as i2cset does.
 ask() {
-  echo "$1" | omzi2c --board ports --chipset 2 --vid "$vid" --did "$did" --func "$func" \
+  echo "$1" | omzi2c --board ports --chipset "$chipset" --vid "$vid" --did "$did" --func "$func" \
     set 0x50 0x10 0x99 >/tmp/ask.out 2>/tmp/ask.err
   asked=$?
 }

@@ -3,12 +3,14 @@
  * user-space port I/O, to show that real port access works in the guest.
  * It only reads configuration space; SMBus transactions are the driver's job.
  *
- * Usage: pci_probe BUS DEV FUNC [--switch-off]
+ * Usage: pci_probe BUS DEV FUNC [--switch-off] [--piix4]
  * Prints: vendor=0x.... device=0x.... base=0x........ hostcfg=0x.. io=N
  * (base: dword at 0x20, hostcfg: byte at 0x40, io: the command register's I/O
- * space enable). --switch-off first clears the I/O space enable and bit 0 of
- * the byte at 0x40, undoing what the firmware did, so that a later run of the
- * driver only finds the host answering if its own discovery switched it on.
+ * space enable; with --piix4, the layout of the pc machine's power-management
+ * function: base dword at 0x90, hostcfg byte at 0xD2). --switch-off first
+ * clears the I/O space enable and bit 0 of the hostcfg byte, undoing what the
+ * firmware did, so that a later run of the driver only finds the host
+ * answering if its own discovery switched it on.
  * Exit status 0, or 1 when the ports cannot be reached. */
 #include <errno.h>
 #include <stdint.h>
@@ -31,11 +33,23 @@ static void config_write32(unsigned bus, unsigned dev, unsigned func, unsigned o
 }
 
 int main(int argc, char** argv) {
-  const int switch_off = argc == 5 && strcmp(argv[4], "--switch-off") == 0;
-  if (argc != 4 && !switch_off) {
-    fprintf(stderr, "usage: pci_probe BUS DEV FUNC [--switch-off]\n");
+  int switch_off = 0, piix4 = 0, bad = argc < 4;
+  for (int i = 4; i < argc; ++i) {
+    if (strcmp(argv[i], "--switch-off") == 0)
+      switch_off = 1;
+    else if (strcmp(argv[i], "--piix4") == 0)
+      piix4 = 1;
+    else
+      bad = 1;
+  }
+  if (bad) {
+    fprintf(stderr, "usage: pci_probe BUS DEV FUNC [--switch-off] [--piix4]\n");
     return 1;
   }
+  /* Where the base dword and the host configuration byte are. */
+  const unsigned base_offset = piix4 ? 0x90 : 0x20;
+  const unsigned hostcfg_offset = piix4 ? 0xD0 : 0x40;
+  const unsigned hostcfg_shift = piix4 ? 16 : 0;
   const unsigned bus = (unsigned)strtoul(argv[1], NULL, 0);
   const unsigned dev = (unsigned)strtoul(argv[2], NULL, 0);
   const unsigned func = (unsigned)strtoul(argv[3], NULL, 0);
@@ -44,13 +58,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (switch_off) {
-    config_write32(bus, dev, func, 0x40, config_read32(bus, dev, func, 0x40) & ~1u);
+    config_write32(bus, dev, func, hostcfg_offset,
+                   config_read32(bus, dev, func, hostcfg_offset) & ~(1u << hostcfg_shift));
     config_write32(bus, dev, func, 0x04, config_read32(bus, dev, func, 0x04) & ~1u);
   }
   const uint32_t id = config_read32(bus, dev, func, 0x00);
   const uint32_t command = config_read32(bus, dev, func, 0x04) & 0xFFFF;
-  const uint32_t base = config_read32(bus, dev, func, 0x20);
-  const uint32_t hostcfg = config_read32(bus, dev, func, 0x40) & 0xFF;
+  const uint32_t base = config_read32(bus, dev, func, base_offset);
+  const uint32_t hostcfg = (config_read32(bus, dev, func, hostcfg_offset) >> hostcfg_shift) & 0xFF;
   printf("vendor=0x%04x device=0x%04x base=0x%08x hostcfg=0x%02x io=%u\n", id & 0xFFFF, id >> 16,
          base, hostcfg, command & 1u);
   return 0;
