@@ -1,15 +1,22 @@
 // Selection of the back-end by Chipset, once per operation.
 #include "controller_state.h"
 #include "hosts/byte_done_host.h"
+#include "hosts/dual_status_host.h"
 #include "hosts/host_contract.h"
+#include "hosts/start_port_host.h"
 
 namespace Route {
 
 ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::ReceiveByte(address, byte);
     case 2:
     case 3:
       return ByteDoneHost::ReceiveByte(address, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::ReceiveByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -17,9 +24,14 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
 
 ResultCode SendByte(UCHAR address, UCHAR byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::SendByte(address, byte);
     case 2:
     case 3:
       return ByteDoneHost::SendByte(address, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::SendByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -27,9 +39,14 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
 
 ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::ReadByteData(address, command, byte);
     case 2:
     case 3:
       return ByteDoneHost::ReadByteData(address, command, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::ReadByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -37,9 +54,14 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
 
 ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::WriteByteData(address, command, byte);
     case 2:
     case 3:
       return ByteDoneHost::WriteByteData(address, command, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::WriteByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -47,9 +69,14 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
 
 ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::ReadWordData(address, command, word);
     case 2:
     case 3:
       return ByteDoneHost::ReadWordData(address, command, word);
+    case 8:
+    case 9:
+      return DualStatusHost::ReadWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -57,9 +84,14 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
 
 ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::WriteWordData(address, command, word);
     case 2:
     case 3:
       return ByteDoneHost::WriteWordData(address, command, word);
+    case 8:
+    case 9:
+      return DualStatusHost::WriteWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -69,9 +101,14 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
 
 ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::BlockRead(address, command, buffer, count);
     case 2:
     case 3:
       return ByteDoneHost::BlockRead(address, command, buffer, count);
+    case 8:
+    case 9:
+      return DualStatusHost::BlockRead(address, command, buffer, count);
     default:
       return kResultNotSupported;
   }
@@ -79,9 +116,14 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
 
 ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR count) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::BlockWrite(address, command, data, count);
     case 2:
     case 3:
       return ByteDoneHost::BlockWrite(address, command, data, count);
+    case 8:
+    case 9:
+      return DualStatusHost::BlockWrite(address, command, data, count);
     default:
       return kResultNotSupported;
   }
