@@ -20,6 +20,12 @@ void ScriptedHostTest::Script(uint32_t port, std::initializer_list<uint8_t> valu
     recording_.Queue(port, value);
 }
 
+void ScriptedHostTest::ScriptReads(const Sequence& expected) {
+  for (const ntemu::PortAccess& access : expected) {
+    if (access.direction == ntemu::Direction::Read) recording_.Queue(access.port, access.value);
+  }
+}
+
 Sequence ScriptedHostTest::Tail(size_t skip) const {
   return Sequence(Log().begin() + static_cast<std::ptrdiff_t>(skip), Log().end());
 }

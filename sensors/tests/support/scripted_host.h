@@ -23,6 +23,8 @@ class ScriptedHostTest : public ::testing::Test {
 
   // Queues one read answer per value at `port`.
   void Script(uint32_t port, std::initializer_list<uint8_t> values);
+  // Scripts the answer of every read in `expected`, in order.
+  void ScriptReads(const Sequence& expected);
   const Sequence& Log() const { return recording_.Accesses(); }
   // The accesses after the first `skip`.
   Sequence Tail(size_t skip) const;
