@@ -13,11 +13,13 @@
 
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
+#include "board/dual_status_host_model.h"
 #include "board/hardware_monitor.h"
 #include "board/pci_config_space.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
 #include "board/spd_eeprom.h"
+#include "board/start_port_host_model.h"
 #include "board/word_register_device.h"
 
 namespace board {
@@ -87,6 +89,8 @@ class SimulatedBoard {
   const BoardConfig& Config() const { return config_; }
   // The controller model, when the configured kind has one on this board.
   ByteDoneHostModel* ByteDoneHost() { return byteDone_.get(); }
+  DualStatusHostModel* DualStatusHost() { return dualStatus_.get(); }
+  StartPortHostModel* StartPortHost() { return startPort_.get(); }
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
@@ -100,12 +104,16 @@ class SimulatedBoard {
  private:
   void PlaceController();
   void AttachDevices();
+  bool InjectDualStatusFault(const std::string& name, std::string* error);
+  bool InjectStartPortFault(const std::string& name, std::string* error);
 
   BoardConfig config_;
   PortMap ports_;
   PciConfigSpace pci_;
   SmbusBus bus_;
   std::unique_ptr<ByteDoneHostModel> byteDone_;
+  std::unique_ptr<DualStatusHostModel> dualStatus_;
+  std::unique_ptr<StartPortHostModel> startPort_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;
