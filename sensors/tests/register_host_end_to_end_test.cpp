@@ -1,21 +1,26 @@
 // Every SMBus control code on Chipset 1, 8 and 9, from the I/O manager's
 // entry through the router and the start-port or dual-status back-end to
-// the host models and their devices.
+// the simulated board's host model, found and enabled by discovery, and its
+// devices; and every fault the board injects into those hosts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
+#include "board/simulated_board.h"
+#include "discovery/discovery.h"
+#include "ntemu/clock.h"
 #include "ntemu/event.h"
 #include "support/driver_harness.h"
 #include "support/host_calls.h"
-#include "support/register_host_board.h"
 
 namespace omzi2c::testing {
 namespace {
 
-const uint8_t kEeprom = kEepromAddress.AddressByte();
-const uint8_t kSensor = kSensorAddress.AddressByte();
-const uint8_t kBlocks = kBlockAddress.AddressByte();
+constexpr uint8_t kEeprom = board::address::kFirstModule << 1;
+constexpr uint8_t kSensor = board::address::kTemperatureSensor << 1;
+constexpr uint8_t kBlocks = board::address::kBlockDevice << 1;
+constexpr uint8_t kAbsent = 0x33 << 1;
 
 Bytes BlockRecord(uint8_t address, uint8_t command, uint8_t count, const Bytes& data = {}) {
   Bytes record = SmbRecord(address, command, count, {}, kSmbBlockRecordLength);
@@ -24,33 +29,52 @@ Bytes BlockRecord(uint8_t address, uint8_t command, uint8_t count, const Bytes& 
   return record;
 }
 
-class RegisterHostEndToEnd : public RegisterHostBoardTest {
- public:
-  RegisterHostEndToEnd() : harness_(false, true, GetParam(), kRegisterHostBase) {
-    for (int i = 0; i < 256; ++i)
-      eeprom_.Set(static_cast<uint8_t>(i), static_cast<uint8_t>(i + 0x30));
-    sensor_.SetRegister(0, 0x1A2B);
-    blocks_.SetBlock(0x10, {0xB0, 0xB1, 0xB2, 0xB3, 0xB4});
+// The request layer's mapping of these results.
+uint32_t StatusOf(ResultCode result) {
+  if (result == kResultSuccess) return STATUS_SUCCESS;
+  if (result == kResultTimeout || result == kResultHostNotReady) return kStatusTransactionTimedOut;
+  return kStatusIoDeviceError;
+}
+
+// The driver on a fresh board with the test's Chipset and `faults`.
+class RegisterHostEndToEnd : public ::testing::TestWithParam<int32_t> {
+ protected:
+  bool Start(const std::vector<std::string>& faults = {}) {
+    harness_.reset();  // its end resets ControllerState
+    board::BoardConfig config;
+    config.chipset = GetParam();
+    board_ = std::make_unique<board::SimulatedBoard>(config);
+    std::string error;
+    for (const std::string& fault : faults) {
+      if (!board_->InjectFault(fault, &error)) return false;
+    }
+    ntemu::InstallPortSpace(&board_->Ports());
+    harness_ = std::make_unique<DriverHarness>(false, true, GetParam());
+    Controller.VID = config.vendorId;
+    Controller.DID = config.deviceId;
+    Controller.Func = config.function;
+    EXPECT_TRUE(DiscoverController());
+    return true;
   }
+  ~RegisterHostEndToEnd() override { ntemu::InstallPortSpace(nullptr); }
 
   // Every request completes and leaves the bus event as it found it.
   Reply Request(uint32_t code, const Bytes& input, uint32_t out) {
-    const Reply reply = harness_.Ioctl(code, input, out);
+    const Reply reply = harness_->Ioctl(code, input, out);
     EXPECT_TRUE(reply.io.completed);
-    EXPECT_EQ(harness_.EventWaits(), harness_.EventSets());
-    EXPECT_TRUE(ntemu::IsSignalled(harness_.BusEvent()));
+    EXPECT_EQ(harness_->EventWaits(), harness_->EventSets());
+    EXPECT_TRUE(ntemu::IsSignalled(harness_->BusEvent()));
     return reply;
   }
-  size_t RetryPauses() const {
-    const std::vector<ntemu::Pause> pauses = clock_.Pauses();
-    return std::count(pauses.begin(), pauses.end(), ntemu::Sleep100ns(10000));
-  }
 
-  DriverHarness harness_;
+  ntemu::VirtualClock clock_;
+  ntemu::ScopedClock useClock_{&clock_};
+  std::unique_ptr<board::SimulatedBoard> board_;
+  std::unique_ptr<DriverHarness> harness_;
 };
 
 TEST_P(RegisterHostEndToEnd, EveryControlCodeMovesItsData) {
-  const Bytes full = Counting(0x80, 40);
+  ASSERT_TRUE(Start());
   const struct {
     const char* name;
     uint32_t code;
@@ -60,66 +84,59 @@ TEST_P(RegisterHostEndToEnd, EveryControlCodeMovesItsData) {
     size_t information;
     Bytes reply;  // the first bytes of the caller's output buffer
   } cases[] = {
-      {"SendBytes", kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0x40}), 0, STATUS_SUCCESS, 0, {}},
-      {"ReceiveBytes",
-       kIoctlReceiveBytes,
-       SmbRecord(kEeprom, 0, 3),
-       4,
-       STATUS_SUCCESS,
-       4,
-       {0x70, 0x71, 0x72, 0x00}},
-      {"ReadBytes",
-       kIoctlReadWithCommand,
-       SmbRecord(kEeprom, 0x20, 4),
-       4,
-       STATUS_SUCCESS,
-       4,
-       {0x50, 0x51, 0x52, 0x53}},
-      {"ReadWord",
-       kIoctlReadWithCommand,
-       SmbRecord(kSensor, 0, 2),
-       2,
-       STATUS_SUCCESS,
-       2,
-       {0x2B, 0x1A}},
       {"WriteBytesWrapping",
        kIoctlWriteWithCommand,
-       SmbRecord(kEeprom, 0xFE, 3, {1, 2, 3}, 14),
+       SmbRecord(kEeprom, 0xFF, 3, {1, 2, 3}, 14),
        0,
        STATUS_SUCCESS,
        0,
        {}},
-      {"ReadThemBack",
+      {"ReadBytes",
        kIoctlReadWithCommand,
-       SmbRecord(kEeprom, 0xFE, 3),
+       SmbRecord(kEeprom, 0xFF, 3),
        3,
        STATUS_SUCCESS,
        3,
        {1, 2, 3}},
+      {"SendBytes", kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0x00}), 0, STATUS_SUCCESS, 0, {}},
+      {"ReceiveBytes",
+       kIoctlReceiveBytes,
+       SmbRecord(kEeprom, 0, 2),
+       3,
+       STATUS_SUCCESS,
+       3,
+       {2, 3, 0}},
+      {"ReadWord",
+       kIoctlReadWithCommand,
+       SmbRecord(kSensor, 5, 2),
+       2,
+       STATUS_SUCCESS,
+       2,
+       {0x26, 0x02}},
       {"WriteWord",
        kIoctlWriteWithCommand,
-       SmbRecord(kSensor, 5, 2, {0xCD, 0xAB}, 13),
+       SmbRecord(kSensor, 2, 2, {0xCD, 0x0A}, 13),
        0,
        STATUS_SUCCESS,
        0,
        {}},
       {"ReadWordBack",
        kIoctlReadWithCommand,
-       SmbRecord(kSensor, 5, 2),
+       SmbRecord(kSensor, 2, 2),
        2,
        STATUS_SUCCESS,
        2,
-       {0xCD, 0xAB}},
+       {0xCD, 0x0A}},
       {"BlockRead",
        kIoctlBlockRead,
-       BlockRecord(kBlocks, 0x10, 0),
+       BlockRecord(kBlocks, 0x00, 0),
        40,
        STATUS_SUCCESS,
-       5,
-       {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xEE}},
+       22,
+       {'O', 'M', 'Z', ' ', 'b'}},
       {"BlockWriteCutTo32",
        kIoctlBlockWrite,
-       BlockRecord(kBlocks, 0x21, 40, full),
+       BlockRecord(kBlocks, 0x21, 40, Counting(0x80, 32)),
        0,
        STATUS_SUCCESS,
        0,
@@ -149,74 +166,129 @@ TEST_P(RegisterHostEndToEnd, EveryControlCodeMovesItsData) {
     EXPECT_EQ(reply.io.information, c.information);
     EXPECT_EQ(Bytes(reply.bytes.begin(), reply.bytes.begin() + c.reply.size()), c.reply);
   }
-  EXPECT_EQ(eeprom_.At(0xFF), 2);
-  EXPECT_EQ(eeprom_.At(0x00), 3);
-  EXPECT_TRUE(HostClean());
 }
 
-TEST_P(RegisterHostEndToEnd, HostFaultsGiveTheirStatusesAndErrorRepliesAfterNineAttempts) {
+constexpr ResultCode kRefused = 0xFF;  // the fault does not apply to this host
+const Bytes kWordRead = SmbRecord(kSensor, 5, 2);
+
+TEST_P(RegisterHostEndToEnd, EveryFaultGivesItsStatusAndErrorReply) {
   const struct {
-    const char* name;
-    int chipsets;  // 1: start-port only, 8: dual-status only, 0: both
-    void (*inject)(RegisterHostBoardTest&);
-    ResultCode result;
-    uint32_t status;
+    std::vector<std::string> faults;
+    uint32_t code;  // the request that meets them
+    Bytes input;
+    uint32_t out;
+    ResultCode dualStatus, startPort;
   } cases[] = {
-      {"BusyStuck", 0,
-       [](RegisterHostBoardTest& t) {
-         t.DualFaults().busyStuck = t.StartFaults().busyStuck = true;
-       },
-       kResultTimeout, kStatusTransactionTimedOut},
-      {"SecondBusyStuck", 8,
-       [](RegisterHostBoardTest& t) { t.DualFaults().secondBusyStuck = true; }, kResultTimeout,
-       kStatusTransactionTimedOut},
-      {"NeverStarts", 8, [](RegisterHostBoardTest& t) { t.DualFaults().neverStarts = true; },
-       kResultHostNotReady, kStatusTransactionTimedOut},
-      {"Collision", 8, [](RegisterHostBoardTest& t) { t.DualFaults().errorFlags = 0x08; },
-       kResultCollisionOrDeviceError, kStatusIoDeviceError},
-      {"Failed", 8, [](RegisterHostBoardTest& t) { t.DualFaults().errorFlags = 0x10; },
-       kResultFailed, kStatusIoDeviceError},
-      {"NotIdle", 1, [](RegisterHostBoardTest& t) { t.StartFaults().notIdle = true; },
-       kResultBusError, kStatusIoDeviceError},
-      {"DoneLate", 1,
-       [](RegisterHostBoardTest& t) {
-         t.start_->SetBusyReads(9000);
-         t.start_->SetSettleReads(2001);
-       },
-       kResultTimeout, kStatusTransactionTimedOut},
-      {"Failed", 1, [](RegisterHostBoardTest& t) { t.StartFaults().errorFlags = 0x80; },
-       kResultFailed, kStatusIoDeviceError},
-      {"NoDevice", 0,
-       [](RegisterHostBoardTest& t) {
-         t.bus_.Detach(kSensorAddress);
-         t.bus_.Detach(kBlockAddress);
-       },
-       kResultDeviceError, kStatusIoDeviceError},
+      {{"busy-stuck"}, kIoctlReadWithCommand, kWordRead, 2, kResultTimeout, kResultTimeout},
+      {{"second-busy-stuck"}, kIoctlReadWithCommand, kWordRead, 2, kResultTimeout, kRefused},
+      {{"not-idle"}, kIoctlReadWithCommand, kWordRead, 2, kRefused, kResultBusError},
+      {{"never-starts"}, kIoctlReadWithCommand, kWordRead, 2, kResultHostNotReady, kResultTimeout},
+      {{"never-finishes"},
+       kIoctlBlockWrite,
+       BlockRecord(kBlocks, 1, 1, {1}),
+       0,
+       kResultTimeout,
+       kResultTimeout},
+      // Start-port: done after 9000 pauses, idle 2000 later; the shared budget is spent.
+      {{"done-late"}, kIoctlReadWithCommand, kWordRead, 2, kRefused, kResultTimeout},
+      {{"failed"}, kIoctlReadWithCommand, kWordRead, 2, kResultFailed, kResultFailed},
+      {{"collision"},
+       kIoctlSendBytes,
+       SmbRecord(kEeprom, 0, 1, {0}),
+       0,
+       kResultCollisionOrDeviceError,
+       kResultBusError},
+      {{"device-error"},
+       kIoctlReceiveBytes,
+       SmbRecord(kEeprom, 0, 1),
+       2,
+       kResultDeviceError,
+       kResultDeviceError},
+      {{"device-error", "collision", "failed"},
+       kIoctlBlockRead,
+       BlockRecord(kBlocks, 0, 0),
+       40,
+       kResultFailed,
+       kResultFailed},
+      {{"device-error", "collision"},
+       kIoctlReadWithCommand,
+       kWordRead,
+       2,
+       kResultCollisionOrDeviceError,
+       kResultBusError},
+      {{"alert"}, kIoctlReadWithCommand, kWordRead, 2, kRefused, kRefused},
+      {{"block-count-0"},
+       kIoctlBlockRead,
+       BlockRecord(kBlocks, 0, 0),
+       40,
+       kResultDeviceError,
+       kResultDeviceError},
+      {{"block-count-33"},
+       kIoctlBlockRead,
+       BlockRecord(kBlocks, 0, 0),
+       40,
+       kResultDeviceError,
+       kResultDeviceError},
+      {{"nak"}, kIoctlReadWithCommand, kWordRead, 2, kResultDeviceError, kResultDeviceError},
+      {{"eeprom-write-protect"},
+       kIoctlWriteWithCommand,
+       SmbRecord(kEeprom, 0x20, 1, {1}),
+       0,
+       kResultDeviceError,
+       kResultDeviceError},
+      // The block device refuses a block of nothing, which these hosts still send.
+      {{},
+       kIoctlBlockWrite,
+       BlockRecord(kBlocks, 0x30, 0),
+       0,
+       kResultDeviceError,
+       kResultDeviceError},
+      {{},
+       kIoctlReadWithCommand,
+       SmbRecord(kAbsent, 0, 1),
+       2,
+       kResultDeviceError,
+       kResultDeviceError},
   };
-  const int family = StartPort() ? 1 : 8;
   for (const auto& c : cases) {
-    if (c.chipsets != 0 && c.chipsets != family) continue;
-    SCOPED_TRACE(c.name);
-    c.inject(*this);
+    const ResultCode result = GetParam() == 1 ? c.startPort : c.dualStatus;
+    SCOPED_TRACE(c.faults.empty() ? "none" : c.faults.front());
+    ASSERT_EQ(Start(c.faults), result != kRefused);
+    if (result == kRefused) continue;
     clock_.ClearPauses();
     Controller.LastHostStatus = 0x5A;  // left by an earlier request; echoed as it is
-    const Reply read = Request(kIoctlReadWithCommand, SmbRecord(kSensor, 0, 2), 2);
-    EXPECT_EQ(read.io.status, static_cast<NTSTATUS>(c.status));
-    EXPECT_EQ(read.io.information, kSmbErrorReplyLength);
-    EXPECT_EQ(Bytes(read.io.systemBuffer.begin(), read.io.systemBuffer.begin() + 2),
-              (Bytes{static_cast<uint8_t>(c.result), 0x5A}));
-    EXPECT_EQ(RetryPauses(), 8u);
-    const Reply write = Request(kIoctlBlockWrite, BlockRecord(kBlocks, 1, 2, {1, 2}), 0);
-    EXPECT_EQ(write.io.status, static_cast<NTSTATUS>(c.status));
-    Heal();
-    bus_.Attach(kSensorAddress, &sensor_);
-    bus_.Attach(kBlockAddress, &blocks_);
-    EXPECT_EQ(Request(kIoctlReadWithCommand, SmbRecord(kSensor, 0, 2), 2).bytes,
-              (Bytes{0x2B, 0x1A}));
+    const Reply reply = Request(c.code, c.input, c.out);
+    EXPECT_EQ(reply.io.status, static_cast<NTSTATUS>(StatusOf(result)));
+    if (c.out != 0) {  // a reading request: the error reply
+      EXPECT_EQ(reply.io.information, kSmbErrorReplyLength);
+      EXPECT_EQ(Bytes(reply.io.systemBuffer.begin(), reply.io.systemBuffer.begin() + 2),
+                (Bytes{static_cast<uint8_t>(result), 0x5A}));
+    }
+    // 1 ms apart: nine attempts of a read with a command, eight of a single
+    // received or written byte, one of a send or a block.
+    const std::vector<ntemu::Pause> pauses = clock_.Pauses();
+    const size_t retries = std::count(pauses.begin(), pauses.end(), ntemu::Sleep100ns(10000));
+    const bool perByte = c.code == kIoctlReceiveBytes || c.code == kIoctlWriteWithCommand;
+    EXPECT_EQ(retries, c.code == kIoctlReadWithCommand ? 8u : perByte ? 7u : 0u);
+  }
+}
+
+// The start-port model is done after 9000 status reads (9000 pauses of the
+// driver); the driver's shared budget leaves room for idle 1000 pauses later.
+using StartPortEndToEnd = RegisterHostEndToEnd;
+
+TEST_P(StartPortEndToEnd, HostIsIdleJustInTimeOrTooLate) {
+  for (const uint32_t settle : {1001u, 1002u}) {
+    ASSERT_TRUE(Start());
+    board_->StartPortHost()->SetBusyReads(9000);
+    board_->StartPortHost()->SetSettleReads(settle);
+    const Reply reply = Request(kIoctlReadWithCommand, kWordRead, 2);
+    EXPECT_EQ(reply.io.status, settle == 1001 ? STATUS_SUCCESS : kStatusTransactionTimedOut);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Chipsets, RegisterHostEndToEnd, ::testing::Values(1, 8, 9));
+INSTANTIATE_TEST_SUITE_P(Chipset, StartPortEndToEnd, ::testing::Values(1));
 
 }  // namespace
 }  // namespace omzi2c::testing

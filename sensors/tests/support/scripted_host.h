@@ -1,18 +1,17 @@
 // A rig for register-level back-end tests: a recording port space that
-// answers from a script, a virtual clock, and a timeline that keeps port
-// accesses and pauses in one list, with ControllerState pointing at a host
-// of one Chipset at a base.
+// answers the reads of an expected script, a virtual clock, and a timeline
+// that keeps port accesses and pauses in one list, with ControllerState
+// pointing at a host of one Chipset at a base.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <initializer_list>
+#include <string>
 
 #include "ntemu/clock.h"
 #include "ntemu/port_space.h"
-#include "ntemu/trace.h"
-#include "support/port_sequence.h"
+#include "support/host_calls.h"
+#include "support/port_script.h"
 
 namespace omzi2c::testing {
 
@@ -21,22 +20,14 @@ class ScriptedHostTest : public ::testing::Test {
   ScriptedHostTest(int32_t chipset, uint16_t base);
   ~ScriptedHostTest() override;
 
-  // Queues one read answer per value at `port`.
-  void Script(uint32_t port, std::initializer_list<uint8_t> values);
-  // Scripts the answer of every read in `expected`, in order.
-  void ScriptReads(const Sequence& expected);
-  const Sequence& Log() const { return recording_.Accesses(); }
-  // The accesses after the first `skip`.
-  Sequence Tail(size_t skip) const;
-  Events Timeline() const { return Recorded(timeline_); }
-  void ClearLogs();
+  // Runs `call` against a host that answers the reads of `script`, and
+  // expects `result`, exactly the accesses and pauses of `script`, and `out`
+  // as the out-parameters (nullptr: every one left untouched).
+  void Expect(const Call& call, const std::string& script, ResultCode result,
+              const Bytes* out = nullptr);
 
-  ntemu::RecordingPortSpace recording_;
-  ntemu::VirtualClock clock_;
-  ntemu::Timeline timeline_;
-  ntemu::ScopedPortSpace usePorts_{&recording_};
-  ntemu::ScopedClock useClock_{&clock_};
-  ntemu::ScopedTraceSink useTimeline_{&timeline_};
+ private:
+  uint16_t base_;
 };
 
 }  // namespace omzi2c::testing
