@@ -73,95 +73,46 @@ class RegisterHostEndToEnd : public ::testing::TestWithParam<int32_t> {
   std::unique_ptr<DriverHarness> harness_;
 };
 
+// One request.
+struct Probe {
+  uint32_t code;
+  Bytes input;
+  uint32_t out;  // not 0: a reading request, which gets the error reply
+};
+const Probe kReadWord{kIoctlReadWithCommand, SmbRecord(kSensor, 5, 2), 2};
+const Probe kReadBlock{kIoctlBlockRead, BlockRecord(kBlocks, 0, 0), 40};
+const Probe kReceive{kIoctlReceiveBytes, SmbRecord(kEeprom, 0, 1), 2};
+const Probe kSend{kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0}), 0};
+const Probe kWriteByte{kIoctlWriteWithCommand, SmbRecord(kEeprom, 0x20, 1, {1}), 0};
+const Probe kWriteBlock{kIoctlBlockWrite, BlockRecord(kBlocks, 1, 1, {1}), 0};
+
 TEST_P(RegisterHostEndToEnd, EveryControlCodeMovesItsData) {
   ASSERT_TRUE(Start());
+  const uint32_t kOk = STATUS_SUCCESS, kNo = kStatusNotSupported;
+  const Bytes full = Counting(0x80, 32);
   const struct {
-    const char* name;
-    uint32_t code;
-    Bytes input;
-    uint32_t out;
+    Probe probe;
     uint32_t status;
     size_t information;
     Bytes reply;  // the first bytes of the caller's output buffer
   } cases[] = {
-      {"WriteBytesWrapping",
-       kIoctlWriteWithCommand,
-       SmbRecord(kEeprom, 0xFF, 3, {1, 2, 3}, 14),
-       0,
-       STATUS_SUCCESS,
-       0,
-       {}},
-      {"ReadBytes",
-       kIoctlReadWithCommand,
-       SmbRecord(kEeprom, 0xFF, 3),
-       3,
-       STATUS_SUCCESS,
-       3,
-       {1, 2, 3}},
-      {"SendBytes", kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0x00}), 0, STATUS_SUCCESS, 0, {}},
-      {"ReceiveBytes",
-       kIoctlReceiveBytes,
-       SmbRecord(kEeprom, 0, 2),
-       3,
-       STATUS_SUCCESS,
-       3,
-       {2, 3, 0}},
-      {"ReadWord",
-       kIoctlReadWithCommand,
-       SmbRecord(kSensor, 5, 2),
-       2,
-       STATUS_SUCCESS,
-       2,
-       {0x26, 0x02}},
-      {"WriteWord",
-       kIoctlWriteWithCommand,
-       SmbRecord(kSensor, 2, 2, {0xCD, 0x0A}, 13),
-       0,
-       STATUS_SUCCESS,
-       0,
-       {}},
-      {"ReadWordBack",
-       kIoctlReadWithCommand,
-       SmbRecord(kSensor, 2, 2),
-       2,
-       STATUS_SUCCESS,
-       2,
-       {0xCD, 0x0A}},
-      {"BlockRead",
-       kIoctlBlockRead,
-       BlockRecord(kBlocks, 0x00, 0),
-       40,
-       STATUS_SUCCESS,
-       22,
-       {'O', 'M', 'Z', ' ', 'b'}},
-      {"BlockWriteCutTo32",
-       kIoctlBlockWrite,
-       BlockRecord(kBlocks, 0x21, 40, Counting(0x80, 32)),
-       0,
-       STATUS_SUCCESS,
-       0,
-       {}},
-      {"BlockReadBack", kIoctlBlockRead, BlockRecord(kBlocks, 0x21, 0), 40, STATUS_SUCCESS, 32,
-       Counting(0x80, 32)},
-      {"Reserved", kIoctlUnsupported, SmbRecord(kEeprom, 0, 1), 0, kStatusNotSupported, 0, {}},
-      {"ExchangeMessage",
-       kIoctlExchangeMessage,
-       BlockRecord(kEeprom, 0, 1, {1}),
-       40,
-       kStatusNotSupported,
-       2,
-       {}},
-      {"WriteMessage",
-       kIoctlWriteMessage,
-       BlockRecord(kEeprom, 0, 1, {1}),
-       0,
-       kStatusNotSupported,
-       0,
-       {}},
+      {{kIoctlWriteWithCommand, SmbRecord(kEeprom, 0xFF, 3, {1, 2, 3}, 14), 0}, kOk, 0, {}},
+      {{kIoctlReadWithCommand, SmbRecord(kEeprom, 0xFF, 3), 3}, kOk, 3, {1, 2, 3}},
+      {{kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0x00}), 0}, kOk, 0, {}},
+      {{kIoctlReceiveBytes, SmbRecord(kEeprom, 0, 2), 3}, kOk, 3, {2, 3, 0}},
+      {{kIoctlReadWithCommand, SmbRecord(kSensor, 5, 2), 2}, kOk, 2, {0x26, 0x02}},
+      {{kIoctlWriteWithCommand, SmbRecord(kSensor, 2, 2, {0xCD, 0x0A}, 13), 0}, kOk, 0, {}},
+      {{kIoctlReadWithCommand, SmbRecord(kSensor, 2, 2), 2}, kOk, 2, {0xCD, 0x0A}},
+      {{kIoctlBlockRead, BlockRecord(kBlocks, 0x00, 0), 40}, kOk, 22, {'O', 'M', 'Z', ' ', 'b'}},
+      {{kIoctlBlockWrite, BlockRecord(kBlocks, 0x21, 40, full), 0}, kOk, 0, {}},  // cut to 32
+      {{kIoctlBlockRead, BlockRecord(kBlocks, 0x21, 0), 40}, kOk, 32, full},
+      {{kIoctlUnsupported, SmbRecord(kEeprom, 0, 1), 0}, kNo, 0, {}},
+      {{kIoctlExchangeMessage, BlockRecord(kEeprom, 0, 1, {1}), 40}, kNo, 2, {}},
+      {{kIoctlWriteMessage, BlockRecord(kEeprom, 0, 1, {1}), 0}, kNo, 0, {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Reply reply = Request(c.code, c.input, c.out);
+    SCOPED_TRACE(::testing::Message() << std::hex << c.probe.code);
+    const Reply reply = Request(c.probe.code, c.probe.input, c.probe.out);
     EXPECT_EQ(reply.io.status, static_cast<NTSTATUS>(c.status));
     EXPECT_EQ(reply.io.information, c.information);
     EXPECT_EQ(Bytes(reply.bytes.begin(), reply.bytes.begin() + c.reply.size()), c.reply);
@@ -169,84 +120,37 @@ TEST_P(RegisterHostEndToEnd, EveryControlCodeMovesItsData) {
 }
 
 constexpr ResultCode kRefused = 0xFF;  // the fault does not apply to this host
-const Bytes kWordRead = SmbRecord(kSensor, 5, 2);
 
 TEST_P(RegisterHostEndToEnd, EveryFaultGivesItsStatusAndErrorReply) {
   const struct {
     std::vector<std::string> faults;
-    uint32_t code;  // the request that meets them
-    Bytes input;
-    uint32_t out;
+    Probe probe;
     ResultCode dualStatus, startPort;
   } cases[] = {
-      {{"busy-stuck"}, kIoctlReadWithCommand, kWordRead, 2, kResultTimeout, kResultTimeout},
-      {{"second-busy-stuck"}, kIoctlReadWithCommand, kWordRead, 2, kResultTimeout, kRefused},
-      {{"not-idle"}, kIoctlReadWithCommand, kWordRead, 2, kRefused, kResultBusError},
-      {{"never-starts"}, kIoctlReadWithCommand, kWordRead, 2, kResultHostNotReady, kResultTimeout},
-      {{"never-finishes"},
-       kIoctlBlockWrite,
-       BlockRecord(kBlocks, 1, 1, {1}),
-       0,
-       kResultTimeout,
-       kResultTimeout},
+      {{"busy-stuck"}, kReadWord, kResultTimeout, kResultTimeout},
+      {{"second-busy-stuck"}, kReadWord, kResultTimeout, kRefused},
+      {{"not-idle"}, kReadWord, kRefused, kResultBusError},
+      {{"never-starts"}, kReadWord, kResultHostNotReady, kResultTimeout},
+      {{"never-finishes"}, kWriteBlock, kResultTimeout, kResultTimeout},
       // Start-port: done after 9000 pauses, idle 2000 later; the shared budget is spent.
-      {{"done-late"}, kIoctlReadWithCommand, kWordRead, 2, kRefused, kResultTimeout},
-      {{"failed"}, kIoctlReadWithCommand, kWordRead, 2, kResultFailed, kResultFailed},
-      {{"collision"},
-       kIoctlSendBytes,
-       SmbRecord(kEeprom, 0, 1, {0}),
-       0,
-       kResultCollisionOrDeviceError,
-       kResultBusError},
-      {{"device-error"},
-       kIoctlReceiveBytes,
-       SmbRecord(kEeprom, 0, 1),
-       2,
-       kResultDeviceError,
-       kResultDeviceError},
-      {{"device-error", "collision", "failed"},
-       kIoctlBlockRead,
-       BlockRecord(kBlocks, 0, 0),
-       40,
-       kResultFailed,
-       kResultFailed},
-      {{"device-error", "collision"},
-       kIoctlReadWithCommand,
-       kWordRead,
-       2,
-       kResultCollisionOrDeviceError,
-       kResultBusError},
-      {{"alert"}, kIoctlReadWithCommand, kWordRead, 2, kRefused, kRefused},
-      {{"block-count-0"},
-       kIoctlBlockRead,
-       BlockRecord(kBlocks, 0, 0),
-       40,
-       kResultDeviceError,
-       kResultDeviceError},
-      {{"block-count-33"},
-       kIoctlBlockRead,
-       BlockRecord(kBlocks, 0, 0),
-       40,
-       kResultDeviceError,
-       kResultDeviceError},
-      {{"nak"}, kIoctlReadWithCommand, kWordRead, 2, kResultDeviceError, kResultDeviceError},
-      {{"eeprom-write-protect"},
-       kIoctlWriteWithCommand,
-       SmbRecord(kEeprom, 0x20, 1, {1}),
-       0,
-       kResultDeviceError,
-       kResultDeviceError},
+      {{"done-late"}, kReadWord, kRefused, kResultTimeout},
+      {{"failed"}, kReadWord, kResultFailed, kResultFailed},
+      {{"collision"}, kSend, kResultCollisionOrDeviceError, kResultBusError},
+      {{"device-error"}, kReceive, kResultDeviceError, kResultDeviceError},
+      {{"device-error", "collision", "failed"}, kReadBlock, kResultFailed, kResultFailed},
+      {{"device-error", "collision"}, kReadWord, kResultCollisionOrDeviceError, kResultBusError},
+      {{"alert"}, kReadWord, kRefused, kRefused},
+      {{"block-count-0"}, kReadBlock, kResultDeviceError, kResultDeviceError},
+      {{"block-count-33"}, kReadBlock, kResultDeviceError, kResultDeviceError},
+      {{"nak"}, kReadWord, kResultDeviceError, kResultDeviceError},
+      {{"eeprom-write-protect"}, kWriteByte, kResultDeviceError, kResultDeviceError},
       // The block device refuses a block of nothing, which these hosts still send.
       {{},
-       kIoctlBlockWrite,
-       BlockRecord(kBlocks, 0x30, 0),
-       0,
+       {kIoctlBlockWrite, BlockRecord(kBlocks, 0x30, 0), 0},
        kResultDeviceError,
        kResultDeviceError},
       {{},
-       kIoctlReadWithCommand,
-       SmbRecord(kAbsent, 0, 1),
-       2,
+       {kIoctlReadWithCommand, SmbRecord(kAbsent, 0, 1), 2},
        kResultDeviceError,
        kResultDeviceError},
   };
@@ -257,9 +161,10 @@ TEST_P(RegisterHostEndToEnd, EveryFaultGivesItsStatusAndErrorReply) {
     if (result == kRefused) continue;
     clock_.ClearPauses();
     Controller.LastHostStatus = 0x5A;  // left by an earlier request; echoed as it is
-    const Reply reply = Request(c.code, c.input, c.out);
+    const Probe& p = c.probe;
+    const Reply reply = Request(p.code, p.input, p.out);
     EXPECT_EQ(reply.io.status, static_cast<NTSTATUS>(StatusOf(result)));
-    if (c.out != 0) {  // a reading request: the error reply
+    if (p.out != 0) {  // a reading request: the error reply
       EXPECT_EQ(reply.io.information, kSmbErrorReplyLength);
       EXPECT_EQ(Bytes(reply.io.systemBuffer.begin(), reply.io.systemBuffer.begin() + 2),
                 (Bytes{static_cast<uint8_t>(result), 0x5A}));
@@ -268,8 +173,8 @@ TEST_P(RegisterHostEndToEnd, EveryFaultGivesItsStatusAndErrorReply) {
     // received or written byte, one of a send or a block.
     const std::vector<ntemu::Pause> pauses = clock_.Pauses();
     const size_t retries = std::count(pauses.begin(), pauses.end(), ntemu::Sleep100ns(10000));
-    const bool perByte = c.code == kIoctlReceiveBytes || c.code == kIoctlWriteWithCommand;
-    EXPECT_EQ(retries, c.code == kIoctlReadWithCommand ? 8u : perByte ? 7u : 0u);
+    const bool perByte = p.code == kIoctlReceiveBytes || p.code == kIoctlWriteWithCommand;
+    EXPECT_EQ(retries, p.code == kIoctlReadWithCommand ? 8u : perByte ? 7u : 0u);
   }
 }
 
@@ -282,7 +187,7 @@ TEST_P(StartPortEndToEnd, HostIsIdleJustInTimeOrTooLate) {
     ASSERT_TRUE(Start());
     board_->StartPortHost()->SetBusyReads(9000);
     board_->StartPortHost()->SetSettleReads(settle);
-    const Reply reply = Request(kIoctlReadWithCommand, kWordRead, 2);
+    const Reply reply = Request(kReadWord.code, kReadWord.input, kReadWord.out);
     EXPECT_EQ(reply.io.status, settle == 1001 ? STATUS_SUCCESS : kStatusTransactionTimedOut);
   }
 }
