@@ -233,6 +233,9 @@ TEST(ToolErrors, EveryFaultOfTheBoardReachesTheCaller) {
       {"controller-absent", {"info"}, "STATUS_NO_SUCH_DEVICE"},
       {"second-busy-stuck", {"--chipset", "4", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
       {"loses-config", {"--chipset", "6", "get", "0x50", "0"}, ""},  // the driver recovers it
+      {"second-busy-stuck", {"--chipset", "8", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"not-idle", {"--chipset", "1", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"done-late", {"--chipset", "1", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"--fault", c.fault};
@@ -263,6 +266,30 @@ TEST(ToolErrors, EveryFaultOfTheBoardReachesTheCaller) {
   const ToolRun unknown = Tool({"--fault", "gremlins", "detect"});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_TRUE(Contains(unknown.err, "unknown fault 'gremlins'"));
+}
+
+TEST(ToolChipsets, StartPortAndDualStatusHostsServeTheCommands) {
+  const struct {
+    const char* chipset;
+    const char* host;
+  } cases[] = {{"1", "start-port host"}, {"8", "dual-status host"}, {"9", "dual-status host"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chipset);
+    const ToolRun info = Tool({"--chipset", c.chipset, "info"});
+    EXPECT_TRUE(Contains(info.out, std::string("Chipset ") + c.chipset + " (" + c.host + ")"));
+    EXPECT_TRUE(Contains(Tool({"--chipset", c.chipset, "detect"}).out, "50: 50 51 52 53 --"));
+    const ToolRun session = Tool({"--chipset", c.chipset, "shell"},
+                                 "set 0x18 0x02 0x0510 w\nget 0x18 0x02 w\n"
+                                 "block-write 0x44 0x10 1 2 3\nblock-read 0x44 0x10\n");
+    EXPECT_EQ(session.status, 0) << session.err;
+    EXPECT_EQ(session.out, "0x0510\n0x01 0x02 0x03\n");
+    const ToolRun stuck = Tool({"--chipset", c.chipset, "--fault", "busy-stuck", "get", "0x50"});
+    EXPECT_EQ(stuck.status, 2);
+    EXPECT_TRUE(Contains(stuck.err, "STATUS_TRANSACTION_TIMED_OUT")) << stuck.err;
+    const ToolRun alien = Tool({"--chipset", c.chipset, "--fault", "alert", "info"});
+    EXPECT_EQ(alien.status, 1);
+    EXPECT_TRUE(Contains(alien.err, "does not apply")) << alien.err;
+  }
 }
 
 TEST(ToolPort, ReadAndWriteEachWidth) {

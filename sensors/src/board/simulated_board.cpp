@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "board/chipset_hosts.h"
 
@@ -30,10 +31,15 @@ const std::vector<FaultInfo> kFaults = {
     {"nak", "no device answers: every address is not acknowledged"},
     {"eeprom-write-protect", "the memory-module EEPROMs refuse writes"},
     {"controller-absent", "the configured controller is not on the PCI bus"},
-    {"second-busy-stuck", "the second status register reads busy forever (Chipset 4, 5, 6)"},
     {"loses-config",
      "the first transaction makes the host drop its PCI configuration while "
      "busy (Chipset 6)"},
+    {"second-busy-stuck",
+     "the host's second busy flag stays set (the second status register of Chipset 4, 5, 6, "
+     "8, 9)"},
+    {"not-idle", "the start-port host shows neither busy nor idle (Chipset 1)"},
+    {"done-late",
+     "the start-port host is done after 9000 status reads and idle 2000 reads later (Chipset 1)"},
 };
 
 }  // namespace
@@ -57,6 +63,17 @@ void SimulatedBoard::PlaceController() {
     host = byteDone_.get();
   }
   if (config_.chipset >= 4 && config_.chipset <= 6) host = PlacePacedPollHost();
+  if (config_.chipset == 8 || config_.chipset == 9) {
+    dualStatus_ = std::make_unique<DualStatusHostModel>(bus_, config_.smbBase);
+    dualStatus_->SetBusyReads(2);
+    host = dualStatus_.get();
+  }
+  if (config_.chipset == 1) {
+    startPort_ = std::make_unique<StartPortHostModel>(bus_, config_.smbBase);
+    startPort_->SetBusyReads(2);
+    startPort_->SetSettleReads(1);
+    host = startPort_.get();
+  }
   if (config_.chipset < 1 || config_.chipset > 10) return;  // nothing for the driver to find
   hostFunction_ = MakeChipsetHost(config_.chipset, config_.vendorId, config_.deviceId,
                                   config_.smbBase, ports_, host);
@@ -151,6 +168,8 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
     return true;
   }
   if (pacedPoll_) return InjectPacedPollFault(name, error);
+  if (dualStatus_) return InjectDualStatusFault(name, error);
+  if (startPort_) return InjectStartPortFault(name, error);
   if (!byteDone_) {
     *error = "fault '" + name + "' needs the byte-done host (Chipset 2 or 3)";
     return false;
@@ -198,6 +217,53 @@ bool SimulatedBoard::InjectPacedPollFault(const std::string& name, std::string* 
              std::to_string(config_.chipset);
     return false;
   }
+bool SimulatedBoard::InjectDualStatusFault(const std::string& name, std::string* error) {
+  using namespace dual_status::status;
+  static const std::map<std::string, void (*)(DualStatusFaults&)> kSetters = {
+      {"busy-stuck", [](DualStatusFaults& f) { f.busyStuck = true; }},
+      {"second-busy-stuck", [](DualStatusFaults& f) { f.secondBusyStuck = true; }},
+      {"never-starts", [](DualStatusFaults& f) { f.neverStarts = true; }},
+      {"never-finishes", [](DualStatusFaults& f) { f.neverFinishes = true; }},
+      {"device-error", [](DualStatusFaults& f) { f.errorFlags |= kDeviceError; }},
+      {"collision", [](DualStatusFaults& f) { f.errorFlags |= kCollision; }},
+      {"failed", [](DualStatusFaults& f) { f.errorFlags |= kFailed; }},
+      {"block-count-0", [](DualStatusFaults& f) { f.blockCount = 0; }},
+      {"block-count-33", [](DualStatusFaults& f) { f.blockCount = 33; }},
+  };
+  const auto setter = kSetters.find(name);
+  if (setter == kSetters.end()) {
+    *error = "fault '" + name + "' does not apply to the dual-status host (Chipset 8 and 9)";
+    return false;
+  }
+  setter->second(dualStatus_->Faults());
+  return true;
+}
+
+// On this host the collision flag is its bus-error flag (0x40).
+bool SimulatedBoard::InjectStartPortFault(const std::string& name, std::string* error) {
+  using namespace start_port::status;
+  static const std::map<std::string, void (*)(StartPortHostModel&)> kSetters = {
+      {"busy-stuck", [](StartPortHostModel& h) { h.Faults().busyStuck = true; }},
+      {"not-idle", [](StartPortHostModel& h) { h.Faults().notIdle = true; }},
+      {"never-starts", [](StartPortHostModel& h) { h.Faults().neverStarts = true; }},
+      {"never-finishes", [](StartPortHostModel& h) { h.Faults().neverFinishes = true; }},
+      {"done-late",
+       [](StartPortHostModel& h) {
+         h.SetBusyReads(9000);
+         h.SetSettleReads(2001);
+       }},
+      {"device-error", [](StartPortHostModel& h) { h.Faults().errorFlags |= kDeviceError; }},
+      {"collision", [](StartPortHostModel& h) { h.Faults().errorFlags |= kBusError; }},
+      {"failed", [](StartPortHostModel& h) { h.Faults().errorFlags |= kFailed; }},
+      {"block-count-0", [](StartPortHostModel& h) { h.Faults().blockCount = 0; }},
+      {"block-count-33", [](StartPortHostModel& h) { h.Faults().blockCount = 33; }},
+  };
+  const auto setter = kSetters.find(name);
+  if (setter == kSetters.end()) {
+    *error = "fault '" + name + "' does not apply to the start-port host (Chipset 1)";
+    return false;
+  }
+  setter->second(*startPort_);
   return true;
 }
 

@@ -13,6 +13,7 @@
 
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
+#include "board/dual_status_host_model.h"
 #include "board/hardware_monitor.h"
 #include "board/message_device.h"
 #include "board/paced_poll_host_model.h"
@@ -20,6 +21,7 @@
 #include "board/port_map.h"
 #include "board/smbus.h"
 #include "board/spd_eeprom.h"
+#include "board/start_port_host_model.h"
 #include "board/word_register_device.h"
 
 namespace board {
@@ -93,6 +95,8 @@ class SimulatedBoard {
   PacedPollHostModel* PacedPollHost() { return pacedPoll_.get(); }
   AuxIndexDataPair* AuxPorts() { return aux_.get(); }    // Chipset 5
   MessageDevice* Messages() { return messages_.get(); }  // Chipset 5 and 6
+  DualStatusHostModel* DualStatusHost() { return dualStatus_.get(); }
+  StartPortHostModel* StartPortHost() { return startPort_.get(); }
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
@@ -108,6 +112,8 @@ class SimulatedBoard {
   void AttachDevices();
   PortHandler* PlacePacedPollHost();
   bool InjectPacedPollFault(const std::string& name, std::string* error);
+  bool InjectDualStatusFault(const std::string& name, std::string* error);
+  bool InjectStartPortFault(const std::string& name, std::string* error);
 
   BoardConfig config_;
   PortMap ports_;
@@ -117,6 +123,8 @@ class SimulatedBoard {
   std::unique_ptr<PacedPollHostModel> pacedPoll_;
   std::unique_ptr<AuxIndexDataPair> aux_;
   std::unique_ptr<MessageDevice> messages_;
+  std::unique_ptr<DualStatusHostModel> dualStatus_;
+  std::unique_ptr<StartPortHostModel> startPort_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;

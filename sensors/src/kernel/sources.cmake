@@ -12,7 +12,9 @@ set(OMZI2C_KERNEL_SOURCES
   ${OMZI2C_KERNEL_DIR}/hosts/byte_done_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/composed.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/paced_poll_host.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/dual_status_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/router.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/start_port_host.cpp
 )
 # Freestanding: no exceptions, no RTTI, no unwind tables, no standard library.
 set(OMZI2C_KERNEL_FLAGS

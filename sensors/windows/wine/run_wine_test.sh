@@ -415,6 +415,22 @@ run_case fault-5-never-starts "$SMB Chipset=5" "fault=never-starts" "fault.txt"
 run_case fault-6-collision "$SMB Chipset=6" "fault=collision" "fault.txt message.txt"
 run_case fault-6-block-count-0 "$SMB Chipset=6" "fault=block-count-0" "fault.txt"
 run_case fault-6-loses-config "$SMB Chipset=6" "fault=loses-config" "fault.txt"
+# The start-port host (Chipset 1) and the dual-status host (Chipset 8, 9).
+run_case chipset-1 "$SMB Chipset=1" "" "smbus.txt port.txt"
+run_case chipset-8 "$SMB Chipset=8" "" "smbus.txt"
+run_case chipset-9 "$SMB Chipset=9 ISAPortDriverEnable=0" "" "smbus.txt"
+# Their failures, each reaching a result of its own.
+run_case chipset-1-busy-stuck "$SMB Chipset=1" "fault=busy-stuck" "fault.txt"
+run_case chipset-1-not-idle "$SMB Chipset=1" "fault=not-idle" "fault.txt"
+run_case chipset-1-done-late "$SMB Chipset=1" "fault=done-late" "fault.txt"
+run_case chipset-1-bus-error "$SMB Chipset=1" "fault=collision" "fault.txt"
+run_case chipset-1-block-count-0 "$SMB Chipset=1" "fault=block-count-0" "fault.txt"
+run_case chipset-8-second-busy-stuck "$SMB Chipset=8" "fault=second-busy-stuck" "fault.txt"
+run_case chipset-8-never-starts "$SMB Chipset=8" "fault=never-starts" "fault.txt"
+run_case chipset-8-collision "$SMB Chipset=8" "fault=collision" "fault.txt"
+run_case chipset-9-failed "$SMB Chipset=9" "fault=failed" "fault.txt"
+run_case chipset-9-nak "$SMB Chipset=9" "fault=nak" "fault.txt"
+run_case chipset-9-block-count-33 "$SMB Chipset=9" "fault=block-count-33" "fault.txt"
 # A controller kind whose host is found but has no back-end yet.
 run_case chipset-7 "$SMB Chipset=7" "" "fault.txt"
 # Start-up failures.

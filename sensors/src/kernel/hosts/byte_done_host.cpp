@@ -7,6 +7,7 @@
 #include "hosts/byte_done_host.h"
 
 #include "controller_state.h"
+#include "hosts/status_poll.h"
 #include "platform/port_io.h"
 
 namespace ByteDoneHost {
@@ -48,25 +49,8 @@ void Kill() {
   WriteControl(0);
 }
 
-// Reads the status until one of `mask` is set: one read plus at most
-// kPollBudget re-reads. False when the budget ran out.
-bool PollUntilAnySet(UCHAR mask, UCHAR* value) {
-  *value = ReadStatus();
-  for (ULONG polls = 0; (*value & mask) == 0; ++polls) {
-    if (polls == kPollBudget) return false;
-    *value = ReadStatus();
-  }
-  return true;
-}
-
-// As PollUntilAnySet, until every flag of `mask` is clear.
-bool PollUntilClear(UCHAR mask, UCHAR* value) {
-  *value = ReadStatus();
-  for (ULONG polls = 0; (*value & mask) != 0; ++polls) {
-    if (polls == kPollBudget) return false;
-    *value = ReadStatus();
-  }
-  return true;
+ULONG StatusPort() {
+  return Controller.SmbBase + kStatus;
 }
 
 // Result of a status with at least one error flag, highest priority first.
@@ -142,13 +126,13 @@ ResultCode WaitIdle() {
 
 ResultCode WaitDone() {
   UCHAR value = 0;
-  if (!PollUntilAnySet(status::kBusy | status::kDone, &value)) {
+  if (!PollStatusUntilAnySet(StatusPort(), status::kBusy | status::kDone, &value)) {
     Kill();
     ClearStatus();
     return kResultHostNotReady;
   }
   ReadStatus();  // one more read, value unused
-  if (!PollUntilClear(status::kBusy, &value)) {
+  if (!PollStatusUntilClear(StatusPort(), status::kBusy, &value)) {
     Kill();
     ClearStatus();
     return kResultTimeout;
@@ -162,7 +146,7 @@ ResultCode WaitDone() {
 
 ResultCode WaitByteDone() {
   UCHAR value = 0;
-  if (!PollUntilAnySet(status::kByteDone | status::kDone, &value)) {
+  if (!PollStatusUntilAnySet(StatusPort(), status::kByteDone | status::kDone, &value)) {
     Kill();
     ClearStatus();
     return kResultHostNotReady;

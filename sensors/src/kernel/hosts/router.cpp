@@ -1,13 +1,17 @@
 // Selection of the back-end by Chipset, once per operation.
 #include "controller_state.h"
 #include "hosts/byte_done_host.h"
+#include "hosts/dual_status_host.h"
 #include "hosts/host_contract.h"
 #include "hosts/paced_poll_host.h"
+#include "hosts/start_port_host.h"
 
 namespace Route {
 
 ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::ReceiveByte(address, byte);
     case 2:
     case 3:
       return ByteDoneHost::ReceiveByte(address, byte);
@@ -15,6 +19,9 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
     case 5:
     case 6:
       return PacedPollHost::ReceiveByte(address, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::ReceiveByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -22,6 +29,8 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
 
 ResultCode SendByte(UCHAR address, UCHAR byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::SendByte(address, byte);
     case 2:
     case 3:
       return ByteDoneHost::SendByte(address, byte);
@@ -29,6 +38,9 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
     case 5:
     case 6:
       return PacedPollHost::SendByte(address, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::SendByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -36,6 +48,8 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
 
 ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::ReadByteData(address, command, byte);
     case 2:
     case 3:
       return ByteDoneHost::ReadByteData(address, command, byte);
@@ -43,6 +57,9 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
     case 5:
     case 6:
       return PacedPollHost::ReadByteData(address, command, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::ReadByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -50,6 +67,8 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
 
 ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::WriteByteData(address, command, byte);
     case 2:
     case 3:
       return ByteDoneHost::WriteByteData(address, command, byte);
@@ -57,6 +76,9 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
     case 5:
     case 6:
       return PacedPollHost::WriteByteData(address, command, byte);
+    case 8:
+    case 9:
+      return DualStatusHost::WriteByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -64,6 +86,8 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
 
 ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::ReadWordData(address, command, word);
     case 2:
     case 3:
       return ByteDoneHost::ReadWordData(address, command, word);
@@ -71,6 +95,9 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
     case 5:
     case 6:
       return PacedPollHost::ReadWordData(address, command, word);
+    case 8:
+    case 9:
+      return DualStatusHost::ReadWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -78,6 +105,8 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
 
 ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::WriteWordData(address, command, word);
     case 2:
     case 3:
       return ByteDoneHost::WriteWordData(address, command, word);
@@ -85,6 +114,9 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
     case 5:
     case 6:
       return PacedPollHost::WriteWordData(address, command, word);
+    case 8:
+    case 9:
+      return DualStatusHost::WriteWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -94,6 +126,8 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
 
 ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::BlockRead(address, command, buffer, count);
     case 2:
     case 3:
       return ByteDoneHost::BlockRead(address, command, buffer, count);
@@ -101,6 +135,9 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
     case 5:
     case 6:
       return PacedPollHost::BlockRead(address, command, buffer, count);
+    case 8:
+    case 9:
+      return DualStatusHost::BlockRead(address, command, buffer, count);
     default:
       return kResultNotSupported;
   }
@@ -108,6 +145,8 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
 
 ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR count) {
   switch (Controller.Chipset) {
+    case 1:
+      return StartPortHost::BlockWrite(address, command, data, count);
     case 2:
     case 3:
       return ByteDoneHost::BlockWrite(address, command, data, count);
@@ -115,6 +154,9 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR cou
     case 5:
     case 6:
       return PacedPollHost::BlockWrite(address, command, data, count);
+    case 8:
+    case 9:
+      return DualStatusHost::BlockWrite(address, command, data, count);
     default:
       return kResultNotSupported;
   }
