@@ -1,0 +1,378 @@
+// The chunk-buffer host back-end (Chipset 7), port by port: scripted register
+// answers and the exact accesses the driver makes for them, reached through
+// the router as the request layer reaches it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <vector>
+
+#include "controller_state.h"
+#include "hosts/chunk_buffer_host.h"
+#include "ntemu/clock.h"
+#include "ntemu/port_space.h"
+
+namespace omzi2c::testing {
+namespace {
+
+using ntemu::Direction;
+using ntemu::In8;
+using ntemu::Out8;
+using ntemu::PortAccess;
+using Sequence = std::vector<PortAccess>;
+
+constexpr uint32_t kBase = 0x0600;
+constexpr uint32_t kStatus = kBase + 0x80;
+constexpr uint32_t kHostState = kBase + 0x82;
+constexpr uint32_t kProtocol = kBase + 0x83;
+constexpr uint32_t kAddress = kBase + 0x84;
+constexpr uint32_t kCommand = kBase + 0x85;
+constexpr uint32_t kBlockCount = kBase + 0x87;
+constexpr uint32_t kData0 = kBase + 0x88;
+constexpr uint32_t kData1 = kBase + 0x89;
+constexpr size_t kBudget = 10001;  // one read plus 10000 re-reads
+
+Sequence operator+(Sequence a, const Sequence& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+Sequence Repeat(const Sequence& accesses, size_t times) {
+  Sequence all;
+  for (size_t i = 0; i < times; ++i)
+    all = all + accesses;
+  return all;
+}
+
+// A free host: both host-state reads clear, then the status cleared.
+Sequence Idle(uint8_t left = 0x41) {
+  return {In8(kHostState, 0x00), In8(kHostState, 0x00), In8(kStatus, left), Out8(kStatus, left)};
+}
+// One host-state read per poll: busy (first flag), busy (second flag), free;
+// then the decided status and the cleared one.
+Sequence Done(uint8_t decided = 0x00, uint8_t left = 0x08) {
+  return {In8(kHostState, 0x01), In8(kHostState, 0x02), In8(kHostState, 0x00),
+          In8(kStatus, decided), In8(kStatus, left),    Out8(kStatus, left)};
+}
+// Free at the first read after the start.
+Sequence DoneAtOnce(uint8_t decided, uint8_t left) {
+  return {In8(kHostState, 0x00), In8(kStatus, decided), In8(kStatus, left), Out8(kStatus, left)};
+}
+// The chunk flag seen once, then `decided` without it, then the clear.
+Sequence Chunk(uint8_t decided = 0x00, uint8_t left = 0x01) {
+  return {In8(kStatus, 0x10), In8(kStatus, decided), In8(kStatus, left), Out8(kStatus, left)};
+}
+
+class ChunkBufferPorts : public ::testing::Test {
+ protected:
+  ChunkBufferPorts() {
+    Controller = ControllerState{};
+    Controller.Chipset = 7;
+    Controller.SmbBase = kBase;
+  }
+  ~ChunkBufferPorts() override { Controller = ControllerState{}; }
+
+  // Every test: no pause, only registers +0x80..+0x8F, and the host state,
+  // +0x81 and +0x86 never written.
+  void TearDown() override {
+    EXPECT_TRUE(clock_.Pauses().empty());
+    for (const PortAccess& a : recording_.Accesses()) {
+      EXPECT_TRUE(a.port >= kBase + 0x80 && a.port <= kBase + 0x8F) << a;
+      const bool forbidden =
+          a.port == kHostState || a.port == kBase + 0x81 || a.port == kBase + 0x86;
+      EXPECT_FALSE(a.direction == Direction::Write && forbidden) << a;
+    }
+  }
+  // Queues the reads of `sequence` as the script, in order.
+  void Script(const Sequence& sequence) {
+    for (const PortAccess& a : sequence)
+      if (a.direction == Direction::Read) recording_.Queue(a.port, a.value);
+  }
+  const Sequence& Log() const { return recording_.Accesses(); }
+
+  ntemu::RecordingPortSpace recording_;
+  ntemu::VirtualClock clock_;
+  ntemu::ScopedPortSpace usePorts_{&recording_};
+  ntemu::ScopedClock useClock_{&clock_};
+};
+
+// One primitive through the router: result and the value it returned.
+struct Call {
+  const char* name;
+  std::function<ResultCode(uint32_t*)> run;
+  Sequence setup;  // set-up writes, protocol write included
+  Sequence reads;  // after success
+  uint32_t value;  // returned on success
+};
+
+const Call kCalls[] = {
+    {"SendByte",
+     [](uint32_t*) { return Route::SendByte(0xA1, 0x5A); },
+     {Out8(kAddress, 0xA0), Out8(kCommand, 0x5A), Out8(kProtocol, 0x11)},
+     {},
+     0},
+    {"ReceiveByte",
+     [](uint32_t* v) {
+       UCHAR b = 0xEE;
+       const ResultCode r = Route::ReceiveByte(0xA0, &b);
+       *v = b;
+       return r;
+     },
+     {Out8(kAddress, 0xA1), Out8(kProtocol, 0x11)},
+     {In8(kData0, 0x77)},
+     0x77},
+    {"ReadByteData",
+     [](uint32_t* v) {
+       UCHAR b = 0xEE;
+       const ResultCode r = Route::ReadByteData(0xA0, 0x10, &b);
+       *v = b;
+       return r;
+     },
+     {Out8(kAddress, 0xA1), Out8(kCommand, 0x10), Out8(kProtocol, 0x12)},
+     {In8(kData0, 0x5A)},
+     0x5A},
+    {"WriteByteData",
+     [](uint32_t*) { return Route::WriteByteData(0xA1, 0x22, 0x99); },
+     {Out8(kAddress, 0xA0), Out8(kCommand, 0x22), Out8(kData0, 0x99), Out8(kProtocol, 0x12)},
+     {},
+     0},
+    {"ReadWordData",
+     [](uint32_t* v) {
+       USHORT w = 0xEEEE;
+       const ResultCode r = Route::ReadWordData(0x5C, 0x07, &w);
+       *v = w;
+       return r;
+     },
+     {Out8(kAddress, 0x5D), Out8(kCommand, 0x07), Out8(kProtocol, 0x13)},
+     {In8(kData0, 0x34), In8(kData1, 0x12)},
+     0x1234},
+    {"WriteWordData",
+     [](uint32_t*) { return Route::WriteWordData(0x5C, 0x07, 0x1234); },
+     {Out8(kAddress, 0x5C), Out8(kCommand, 0x07), Out8(kData0, 0x34), Out8(kData1, 0x12),
+      Out8(kProtocol, 0x13)},
+     {},
+     0},
+};
+// What a write primitive leaves in its out value, and what a read one held before.
+uint32_t Untouched(const Call& c) {
+  return c.reads.empty() ? 0 : c.reads.size() == 2 ? 0xEEEE : 0xEE;
+}
+
+TEST_F(ChunkBufferPorts, PrimitivesSetUpThenStartWithTheProtocolWriteThenRead) {
+  for (const Call& c : kCalls) {
+    SCOPED_TRACE(c.name);
+    recording_.ClearLog();
+    const Sequence expected = Idle() + c.setup + Done() + c.reads;
+    Script(expected);
+    uint32_t value = 0;
+    EXPECT_EQ(c.run(&value), kResultSuccess);
+    EXPECT_EQ(value, c.value);
+    EXPECT_EQ(Log(), expected);
+  }
+}
+
+// Every primitive, the block ones included, against a host that stays busy.
+ResultCode AnyPrimitive(size_t i) {
+  UCHAR buffer[32] = {};
+  UCHAR count = 0;
+  if (i < std::size(kCalls)) {
+    uint32_t value = 0;
+    return kCalls[i].run(&value);
+  }
+  if (i == std::size(kCalls)) return ::BlockRead(0xA0, 0, buffer, &count);
+  return ::BlockWrite(0xA0, 0, buffer, 4);
+}
+
+TEST_F(ChunkBufferPorts, EitherBusyFlagAloneHoldsWaitIdleForTheBudgetAndNothingIsWritten) {
+  const struct {
+    uint8_t state;
+    Sequence poll;  // one poll's reads
+  } cases[] = {{0x01, {In8(kHostState, 0x01)}},
+               {0x03, {In8(kHostState, 0x03)}},
+               {0x02, {In8(kHostState, 0x02), In8(kHostState, 0x02)}}};
+  for (const auto& c : cases) {
+    for (size_t i = 0; i < std::size(kCalls) + 2; ++i) {
+      SCOPED_TRACE(::testing::Message() << "state " << int(c.state) << " primitive " << i);
+      recording_.ClearLog();
+      recording_.SetDefault(kHostState, c.state);
+      EXPECT_EQ(AnyPrimitive(i), kResultTimeout);
+      EXPECT_EQ(Log(), Repeat(c.poll, kBudget));
+    }
+  }
+}
+
+TEST_F(ChunkBufferPorts, WaitIdleReadsTheSecondFlagOnlyWhenTheFirstIsClearAndUsesTheLastPoll) {
+  const Sequence expected =
+      Sequence{In8(kHostState, 0x01), In8(kHostState, 0x00), In8(kHostState, 0x02)} + Idle(0x16);
+  Script(expected);
+  EXPECT_EQ(ChunkBufferHost::WaitIdle(), kResultSuccess);
+  EXPECT_EQ(Log(), expected);
+  recording_.ClearLog();
+  recording_.Queue(kHostState, 0x01, kBudget - 1);  // busy until the last allowed poll
+  Script(Idle());
+  EXPECT_EQ(ChunkBufferHost::WaitIdle(), kResultSuccess);
+  EXPECT_EQ(Log(), Repeat({In8(kHostState, 0x01)}, kBudget - 1) + Idle());
+}
+
+TEST_F(ChunkBufferPorts, BusyAfterTheStartTimesOutWithNothingWrittenAndNothingReturned) {
+  for (uint8_t state : {0x01, 0x02}) {
+    for (const Call& c : kCalls) {
+      SCOPED_TRACE(::testing::Message() << c.name << " state " << int(state));
+      recording_.ClearLog();
+      Script(Idle());
+      recording_.SetDefault(kHostState, state);
+      uint32_t value = 0;
+      EXPECT_EQ(c.run(&value), kResultTimeout);
+      EXPECT_EQ(value, Untouched(c));
+      EXPECT_EQ(Log(), Idle() + c.setup + Repeat({In8(kHostState, state)}, kBudget));
+      recording_.SetDefault(kHostState, 0x00);
+    }
+  }
+}
+
+TEST_F(ChunkBufferPorts, FinalStatusGivesCollisionBeforeDeviceErrorAfterTheClear) {
+  const struct {
+    uint8_t decided;
+    ResultCode result;
+  } cases[] = {{0x06, kResultCollisionOrDeviceError},
+               {0x04, kResultCollisionOrDeviceError},
+               {0x02, kResultDeviceError},
+               {0x01, kResultSuccess},
+               {0x08, kResultSuccess},
+               {0x10, kResultSuccess},
+               {0x00, kResultSuccess}};
+  for (const auto& c : cases) {
+    for (const Call& call : kCalls) {
+      SCOPED_TRACE(::testing::Message() << call.name << " status " << int(c.decided));
+      recording_.ClearLog();
+      const bool ok = c.result == kResultSuccess;
+      const Sequence expected = Idle() + call.setup + DoneAtOnce(c.decided, c.decided | 0x40) +
+                                (ok ? call.reads : Sequence{});
+      Script(expected);
+      uint32_t value = 0;
+      EXPECT_EQ(call.run(&value), c.result);
+      EXPECT_EQ(value, ok ? call.value : Untouched(call));
+      EXPECT_EQ(Log(), expected);
+    }
+  }
+}
+
+// --- blocks ---------------------------------------------------------------
+
+// The reads (or writes) of one chunk of `n` bytes from data0 on, values from `first`.
+Sequence ChunkData(Direction direction, size_t n, uint8_t first) {
+  Sequence chunk;
+  for (size_t k = 0; k < n; ++k)
+    chunk.push_back({direction, ntemu::Width::Byte, static_cast<uint32_t>(kData0 + k),
+                     static_cast<uint32_t>(first + k)});
+  return chunk;
+}
+// Every chunk of a block of `length` bytes, each followed by its wait.
+Sequence Chunks(Direction direction, size_t length) {
+  Sequence all;
+  for (size_t i = 0; i < length; i += 8)
+    all = all + ChunkData(direction, std::min<size_t>(8, length - i), static_cast<uint8_t>(i)) +
+          Chunk();
+  return all;
+}
+
+TEST_F(ChunkBufferPorts, BlockReadTakesChunksOfEightFromData0WithAWaitAfterEach) {
+  for (uint8_t length : {1, 7, 8, 9, 20, 32}) {
+    SCOPED_TRACE(int(length));
+    recording_.ClearLog();
+    const Sequence expected =
+        Idle() + Sequence{Out8(kAddress, 0x89), Out8(kCommand, 0x05), Out8(kProtocol, 0x15)} +
+        Done() + Sequence{In8(kBlockCount, length)} + Chunks(Direction::Read, length);
+    Script(expected);
+    UCHAR buffer[33];
+    std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+    UCHAR count = 0;
+    EXPECT_EQ(::BlockRead(0x88, 0x05, buffer, &count), kResultSuccess);
+    EXPECT_EQ(count, length);
+    for (uint8_t i = 0; i < 33; ++i)
+      EXPECT_EQ(buffer[i], i < length ? i : 0xEE);
+    EXPECT_EQ(Log(), expected);
+  }
+}
+
+TEST_F(ChunkBufferPorts, BlockReadRefusesCounts0And33WithoutTouchingTheDataBuffer) {
+  for (uint8_t length : {0, 33, 255}) {
+    recording_.ClearLog();
+    const Sequence expected =
+        Idle() + Sequence{Out8(kAddress, 0x89), Out8(kCommand, 0x05), Out8(kProtocol, 0x15)} +
+        Done() + Sequence{In8(kBlockCount, length)};
+    Script(expected);
+    UCHAR buffer[32] = {0xEE};
+    UCHAR count = 0;
+    EXPECT_EQ(::BlockRead(0x89, 0x05, buffer, &count), kResultDeviceError);
+    EXPECT_EQ(count, length);
+    EXPECT_EQ(buffer[0], 0xEE);
+    EXPECT_EQ(Log(), expected);
+  }
+}
+
+TEST_F(ChunkBufferPorts, BlockWriteStartsBeforeItsFirstByteAndEndsAtItsLastChunkWait) {
+  const struct {
+    uint8_t count;
+    uint8_t sent;
+  } cases[] = {{0, 0}, {1, 1}, {8, 8}, {9, 9}, {20, 20}, {32, 32}, {40, 32}, {255, 32}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.count));
+    recording_.ClearLog();
+    const Sequence expected = Idle() +
+                              Sequence{Out8(kAddress, 0x88), Out8(kCommand, 0x12),
+                                       Out8(kBlockCount, c.sent), Out8(kProtocol, 0x15)} +
+                              Chunks(Direction::Write, c.sent);
+    Script(expected);
+    UCHAR data[255];
+    for (size_t i = 0; i < sizeof data; ++i)
+      data[i] = static_cast<UCHAR>(i);
+    EXPECT_EQ(::BlockWrite(0x89, 0x12, data, c.count), kResultSuccess);
+    EXPECT_EQ(Log(), expected);
+  }
+}
+
+// A chunk wait that fails at the second chunk of a 20-byte block.
+TEST_F(ChunkBufferPorts, FailedChunkWaitEndsTheBlockKeepingWhatWasTaken) {
+  const struct {
+    const char* name;
+    Sequence wait;  // the failing wait's accesses
+    ResultCode result;
+  } cases[] = {
+      {"flag never clears", Repeat({In8(kStatus, 0x10)}, kBudget), kResultTimeout},
+      {"device error", Chunk(0x02, 0x03), kResultDeviceError},
+      {"collision", Chunk(0x06, 0x07), kResultCollisionOrDeviceError},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    recording_.ClearLog();
+    const Sequence read =
+        Idle() + Sequence{Out8(kAddress, 0x89), Out8(kCommand, 0), Out8(kProtocol, 0x15)} + Done() +
+        Sequence{In8(kBlockCount, 20)} + ChunkData(Direction::Read, 8, 0) + Chunk() +
+        ChunkData(Direction::Read, 8, 8) + c.wait;
+    Script(read);
+    recording_.SetDefault(kStatus, 0x10);
+    UCHAR buffer[32] = {};
+    UCHAR count = 0;
+    EXPECT_EQ(::BlockRead(0x88, 0, buffer, &count), c.result);
+    EXPECT_EQ(buffer[15], 15);
+    EXPECT_EQ(Log(), read);
+
+    recording_.ClearLog();
+    const Sequence write = Idle() +
+                           Sequence{Out8(kAddress, 0x88), Out8(kCommand, 0), Out8(kBlockCount, 20),
+                                    Out8(kProtocol, 0x15)} +
+                           ChunkData(Direction::Write, 8, 0) + Chunk() +
+                           ChunkData(Direction::Write, 8, 8) + c.wait;
+    Script(write);
+    UCHAR data[20];
+    for (UCHAR i = 0; i < 20; ++i)
+      data[i] = i;
+    EXPECT_EQ(::BlockWrite(0x88, 0, data, 20), c.result);
+    EXPECT_EQ(Log(), write);
+    recording_.SetDefault(kStatus, 0x00);
+  }
+}
+
+}  // namespace
+}  // namespace omzi2c::testing
