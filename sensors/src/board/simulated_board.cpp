@@ -27,6 +27,8 @@ const std::vector<FaultInfo> kFaults = {
     {"block-count-0", "a block read reports a count of 0"},
     {"block-count-33", "a block read reports a count of 33"},
     {"byte-done-never", "byte done never comes for the first block byte"},
+    {"second-busy-stuck", "the second busy flag of the host state (0x02) stays set (Chipset 7)"},
+    {"chunk-flag-stuck", "the block chunk flag (0x10), once raised, never clears (Chipset 7)"},
     {"nak", "no device answers: every address is not acknowledged"},
     {"eeprom-write-protect", "the memory-module EEPROMs refuse writes"},
     {"controller-absent", "the configured controller is not on the PCI bus"},
@@ -51,6 +53,11 @@ void SimulatedBoard::PlaceController() {
     byteDone_ = std::make_unique<ByteDoneHostModel>(bus_, config_.smbBase);
     byteDone_->SetBusyReads(2);  // a real host is busy for a while after the start
     host = byteDone_.get();
+  }
+  if (config_.chipset == 7) {
+    chunkBuffer_ = std::make_unique<ChunkBufferHostModel>(bus_, config_.smbBase);
+    chunkBuffer_->SetBusyReads(2);
+    host = chunkBuffer_.get();
   }
   if (config_.chipset < 1 || config_.chipset > 10) return;  // nothing for the driver to find
   hostFunction_ = MakeChipsetHost(config_.chipset, config_.vendorId, config_.deviceId,
@@ -121,6 +128,9 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
       module.SetWriteProtected(true);
     return true;
   }
+  if (chunkBuffer_ || name == "second-busy-stuck" || name == "chunk-flag-stuck") {
+    return InjectChunkBufferFault(name, error);
+  }
   if (!byteDone_) {
     *error = "fault '" + name + "' needs the byte-done host (Chipset 2 or 3)";
     return false;
@@ -138,6 +148,41 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
   if (name == "block-count-0") faults.blockCount = 0;
   if (name == "block-count-33") faults.blockCount = 33;
   if (name == "byte-done-never") faults.byteDoneNeverAt = 0;
+  return true;
+}
+
+// The chunk-buffer host's own faults: busy bit 0x01 (busy-stuck) or 0x02
+// stuck, a protocol write not taken up, a transaction that never ends, error
+// flags 0x02 (device-error) and 0x04 (collision), reported block counts and
+// a chunk flag that never clears.
+bool SimulatedBoard::InjectChunkBufferFault(const std::string& name, std::string* error) {
+  if (!chunkBuffer_) {
+    *error = "fault '" + name + "' needs the chunk-buffer host (Chipset 7)";
+    return false;
+  }
+  ChunkBufferFaults& faults = chunkBuffer_->Faults();
+  if (name == "busy-stuck") {
+    faults.stuckBusy |= chunk_buffer::host_state::kBusy;
+  } else if (name == "second-busy-stuck") {
+    faults.stuckBusy |= chunk_buffer::host_state::kBusHeld;
+  } else if (name == "never-starts") {
+    faults.neverStarts = true;
+  } else if (name == "never-finishes") {
+    faults.neverFinishes = true;
+  } else if (name == "device-error") {
+    faults.errorFlags |= chunk_buffer::status::kDeviceError;
+  } else if (name == "collision") {
+    faults.errorFlags |= chunk_buffer::status::kCollision;
+  } else if (name == "block-count-0") {
+    faults.blockCount = 0;
+  } else if (name == "block-count-33") {
+    faults.blockCount = 33;
+  } else if (name == "chunk-flag-stuck") {
+    faults.chunkFlagStuck = true;
+  } else {
+    *error = "fault '" + name + "' is not one the chunk-buffer host (Chipset 7) shows";
+    return false;
+  }
   return true;
 }
 
