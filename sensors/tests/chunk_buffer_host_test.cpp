@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -96,162 +95,105 @@ class ChunkBufferPorts : public ::testing::Test {
   ntemu::ScopedClock useClock_{&clock_};
 };
 
-// One primitive through the router: result and the value it returned.
+// What a primitive returns into; 0xEE... until it stores something.
+struct Out {
+  UCHAR byte = 0xEE;
+  USHORT word = 0xEEEE;
+  bool operator==(const Out& o) const { return byte == o.byte && word == o.word; }
+};
+
+// One primitive through the router.
 struct Call {
   const char* name;
-  std::function<ResultCode(uint32_t*)> run;
+  ResultCode (*run)(Out&);
   Sequence setup;  // set-up writes, protocol write included
   Sequence reads;  // after success
-  uint32_t value;  // returned on success
+  Out result;      // after success
 };
 
 const Call kCalls[] = {
     {"SendByte",
-     [](uint32_t*) { return Route::SendByte(0xA1, 0x5A); },
+     [](Out&) { return Route::SendByte(0xA1, 0x5A); },
      {Out8(kAddress, 0xA0), Out8(kCommand, 0x5A), Out8(kProtocol, 0x11)},
      {},
-     0},
+     {}},
     {"ReceiveByte",
-     [](uint32_t* v) {
-       UCHAR b = 0xEE;
-       const ResultCode r = Route::ReceiveByte(0xA0, &b);
-       *v = b;
-       return r;
-     },
+     [](Out& o) { return Route::ReceiveByte(0xA0, &o.byte); },
      {Out8(kAddress, 0xA1), Out8(kProtocol, 0x11)},
      {In8(kData0, 0x77)},
-     0x77},
+     {0x77, 0xEEEE}},
     {"ReadByteData",
-     [](uint32_t* v) {
-       UCHAR b = 0xEE;
-       const ResultCode r = Route::ReadByteData(0xA0, 0x10, &b);
-       *v = b;
-       return r;
-     },
+     [](Out& o) { return Route::ReadByteData(0xA0, 0x10, &o.byte); },
      {Out8(kAddress, 0xA1), Out8(kCommand, 0x10), Out8(kProtocol, 0x12)},
      {In8(kData0, 0x5A)},
-     0x5A},
+     {0x5A, 0xEEEE}},
     {"WriteByteData",
-     [](uint32_t*) { return Route::WriteByteData(0xA1, 0x22, 0x99); },
+     [](Out&) { return Route::WriteByteData(0xA1, 0x22, 0x99); },
      {Out8(kAddress, 0xA0), Out8(kCommand, 0x22), Out8(kData0, 0x99), Out8(kProtocol, 0x12)},
      {},
-     0},
+     {}},
     {"ReadWordData",
-     [](uint32_t* v) {
-       USHORT w = 0xEEEE;
-       const ResultCode r = Route::ReadWordData(0x5C, 0x07, &w);
-       *v = w;
-       return r;
-     },
+     [](Out& o) { return Route::ReadWordData(0x5C, 0x07, &o.word); },
      {Out8(kAddress, 0x5D), Out8(kCommand, 0x07), Out8(kProtocol, 0x13)},
      {In8(kData0, 0x34), In8(kData1, 0x12)},
-     0x1234},
+     {0xEE, 0x1234}},
     {"WriteWordData",
-     [](uint32_t*) { return Route::WriteWordData(0x5C, 0x07, 0x1234); },
+     [](Out&) { return Route::WriteWordData(0x5C, 0x07, 0x1234); },
      {Out8(kAddress, 0x5C), Out8(kCommand, 0x07), Out8(kData0, 0x34), Out8(kData1, 0x12),
       Out8(kProtocol, 0x13)},
      {},
-     0},
+     {}},
 };
-// What a write primitive leaves in its out value, and what a read one held before.
-uint32_t Untouched(const Call& c) {
-  return c.reads.empty() ? 0 : c.reads.size() == 2 ? 0xEEEE : 0xEE;
-}
 
-TEST_F(ChunkBufferPorts, PrimitivesSetUpThenStartWithTheProtocolWriteThenRead) {
-  for (const Call& c : kCalls) {
-    SCOPED_TRACE(c.name);
-    recording_.ClearLog();
-    const Sequence expected = Idle() + c.setup + Done() + c.reads;
-    Script(expected);
-    uint32_t value = 0;
-    EXPECT_EQ(c.run(&value), kResultSuccess);
-    EXPECT_EQ(value, c.value);
-    EXPECT_EQ(Log(), expected);
-  }
-}
-
-// Every primitive, the block ones included, against a host that stays busy.
-ResultCode AnyPrimitive(size_t i) {
+// Every primitive, the block ones included, against a host that stays busy:
+// the first flag needs one host-state read a poll, the second flag two.
+TEST_F(ChunkBufferPorts, EitherBusyFlagAloneHoldsWaitIdleForTheBudgetAndNothingIsWritten) {
   UCHAR buffer[32] = {};
   UCHAR count = 0;
-  if (i < std::size(kCalls)) {
-    uint32_t value = 0;
-    return kCalls[i].run(&value);
-  }
-  if (i == std::size(kCalls)) return ::BlockRead(0xA0, 0, buffer, &count);
-  return ::BlockWrite(0xA0, 0, buffer, 4);
-}
-
-TEST_F(ChunkBufferPorts, EitherBusyFlagAloneHoldsWaitIdleForTheBudgetAndNothingIsWritten) {
-  const struct {
-    uint8_t state;
-    Sequence poll;  // one poll's reads
-  } cases[] = {{0x01, {In8(kHostState, 0x01)}},
-               {0x03, {In8(kHostState, 0x03)}},
-               {0x02, {In8(kHostState, 0x02), In8(kHostState, 0x02)}}};
-  for (const auto& c : cases) {
+  for (uint8_t state : {0x01, 0x03, 0x02}) {
+    const Sequence poll(state & 0x01 ? 1 : 2, In8(kHostState, state));
+    recording_.SetDefault(kHostState, state);
     for (size_t i = 0; i < std::size(kCalls) + 2; ++i) {
-      SCOPED_TRACE(::testing::Message() << "state " << int(c.state) << " primitive " << i);
+      SCOPED_TRACE(::testing::Message() << "state " << int(state) << " primitive " << i);
       recording_.ClearLog();
-      recording_.SetDefault(kHostState, c.state);
-      EXPECT_EQ(AnyPrimitive(i), kResultTimeout);
-      EXPECT_EQ(Log(), Repeat(c.poll, kBudget));
+      Out out;
+      const ResultCode result = i < std::size(kCalls)    ? kCalls[i].run(out)
+                                : i == std::size(kCalls) ? ::BlockRead(0xA0, 0, buffer, &count)
+                                                         : ::BlockWrite(0xA0, 0, buffer, 4);
+      EXPECT_EQ(result, kResultTimeout);
+      EXPECT_EQ(Log(), Repeat(poll, kBudget));
     }
   }
 }
 
-TEST_F(ChunkBufferPorts, WaitIdleReadsTheSecondFlagOnlyWhenTheFirstIsClearAndUsesTheLastPoll) {
-  const Sequence expected =
-      Sequence{In8(kHostState, 0x01), In8(kHostState, 0x00), In8(kHostState, 0x02)} + Idle(0x16);
-  Script(expected);
-  EXPECT_EQ(ChunkBufferHost::WaitIdle(), kResultSuccess);
-  EXPECT_EQ(Log(), expected);
-  recording_.ClearLog();
-  recording_.Queue(kHostState, 0x01, kBudget - 1);  // busy until the last allowed poll
-  Script(Idle());
-  EXPECT_EQ(ChunkBufferHost::WaitIdle(), kResultSuccess);
-  EXPECT_EQ(Log(), Repeat({In8(kHostState, 0x01)}, kBudget - 1) + Idle());
-}
-
-TEST_F(ChunkBufferPorts, BusyAfterTheStartTimesOutWithNothingWrittenAndNothingReturned) {
-  for (uint8_t state : {0x01, 0x02}) {
-    for (const Call& c : kCalls) {
-      SCOPED_TRACE(::testing::Message() << c.name << " state " << int(state));
-      recording_.ClearLog();
-      Script(Idle());
-      recording_.SetDefault(kHostState, state);
-      uint32_t value = 0;
-      EXPECT_EQ(c.run(&value), kResultTimeout);
-      EXPECT_EQ(value, Untouched(c));
-      EXPECT_EQ(Log(), Idle() + c.setup + Repeat({In8(kHostState, state)}, kBudget));
-      recording_.SetDefault(kHostState, 0x00);
-    }
-  }
-}
-
-TEST_F(ChunkBufferPorts, FinalStatusGivesCollisionBeforeDeviceErrorAfterTheClear) {
+// After the start: one host-state read a poll until both flags are clear (the
+// first clear read ends it), then the decided status and the clear.
+TEST_F(ChunkBufferPorts, PrimitivesStartWithTheProtocolWriteAndDecideByTheFinalStatus) {
   const struct {
-    uint8_t decided;
+    Sequence done;
     ResultCode result;
-  } cases[] = {{0x06, kResultCollisionOrDeviceError},
-               {0x04, kResultCollisionOrDeviceError},
-               {0x02, kResultDeviceError},
-               {0x01, kResultSuccess},
-               {0x08, kResultSuccess},
-               {0x10, kResultSuccess},
-               {0x00, kResultSuccess}};
+  } cases[] = {
+      {Done(), kResultSuccess},
+      {DoneAtOnce(0x06, 0x46), kResultCollisionOrDeviceError},
+      {DoneAtOnce(0x04, 0x04), kResultCollisionOrDeviceError},
+      {DoneAtOnce(0x02, 0x42), kResultDeviceError},
+      {DoneAtOnce(0x01, 0x41), kResultSuccess},
+      {DoneAtOnce(0x08, 0x48), kResultSuccess},
+      {DoneAtOnce(0x10, 0x10), kResultSuccess},
+      {Repeat({In8(kHostState, 0x01)}, kBudget), kResultTimeout},  // nothing written, no abort
+      {Repeat({In8(kHostState, 0x02)}, kBudget), kResultTimeout},
+  };
   for (const auto& c : cases) {
     for (const Call& call : kCalls) {
-      SCOPED_TRACE(::testing::Message() << call.name << " status " << int(c.decided));
+      SCOPED_TRACE(::testing::Message() << call.name << " result " << c.result << " after "
+                                        << c.done.size() << " accesses");
       recording_.ClearLog();
       const bool ok = c.result == kResultSuccess;
-      const Sequence expected = Idle() + call.setup + DoneAtOnce(c.decided, c.decided | 0x40) +
-                                (ok ? call.reads : Sequence{});
+      const Sequence expected = Idle() + call.setup + c.done + (ok ? call.reads : Sequence{});
       Script(expected);
-      uint32_t value = 0;
-      EXPECT_EQ(call.run(&value), c.result);
-      EXPECT_EQ(value, ok ? call.value : Untouched(call));
+      Out out;
+      EXPECT_EQ(call.run(out), c.result);
+      EXPECT_EQ(out, ok ? call.result : Out{});
       EXPECT_EQ(Log(), expected);
     }
   }
@@ -276,59 +218,56 @@ Sequence Chunks(Direction direction, size_t length) {
   return all;
 }
 
-TEST_F(ChunkBufferPorts, BlockReadTakesChunksOfEightFromData0WithAWaitAfterEach) {
-  for (uint8_t length : {1, 7, 8, 9, 20, 32}) {
-    SCOPED_TRACE(int(length));
+Sequence BlockReadStart(uint8_t length) {
+  return Idle() + Sequence{Out8(kAddress, 0x89), Out8(kCommand, 0x05), Out8(kProtocol, 0x15)} +
+         Done() + Sequence{In8(kBlockCount, length)};
+}
+Sequence BlockWriteStart(uint8_t count) {
+  return Idle() + Sequence{Out8(kAddress, 0x88), Out8(kCommand, 0x05), Out8(kBlockCount, count),
+                           Out8(kProtocol, 0x15)};
+}
+
+// Reads from data0 on, a wait after each chunk; writes started before their
+// first byte, cut to 32, and done at the last chunk wait (0 bytes: at once).
+TEST_F(ChunkBufferPorts, BlocksMoveInChunksOfEightWithAWaitAfterEach) {
+  const uint8_t counts[][2] = {{0, 0},   {1, 1},   {7, 7},   {8, 8},   {9, 9},
+                               {20, 20}, {32, 32}, {40, 32}, {255, 32}};
+  UCHAR data[255];
+  for (size_t i = 0; i < sizeof data; ++i)
+    data[i] = static_cast<UCHAR>(i);
+  for (const auto& c : counts) {
+    SCOPED_TRACE(int(c[0]));
+    const uint8_t sent = c[1];
     recording_.ClearLog();
-    const Sequence expected =
-        Idle() + Sequence{Out8(kAddress, 0x89), Out8(kCommand, 0x05), Out8(kProtocol, 0x15)} +
-        Done() + Sequence{In8(kBlockCount, length)} + Chunks(Direction::Read, length);
-    Script(expected);
+    const Sequence write = BlockWriteStart(sent) + Chunks(Direction::Write, sent);
+    Script(write);
+    EXPECT_EQ(::BlockWrite(0x89, 0x05, data, c[0]), kResultSuccess);
+    EXPECT_EQ(Log(), write);
+    if (sent == 0 || c[0] != sent) continue;
+    recording_.ClearLog();
+    const Sequence read = BlockReadStart(sent) + Chunks(Direction::Read, sent);
+    Script(read);
     UCHAR buffer[33];
     std::fill(std::begin(buffer), std::end(buffer), 0xEE);
     UCHAR count = 0;
     EXPECT_EQ(::BlockRead(0x88, 0x05, buffer, &count), kResultSuccess);
-    EXPECT_EQ(count, length);
+    EXPECT_EQ(count, sent);
     for (uint8_t i = 0; i < 33; ++i)
-      EXPECT_EQ(buffer[i], i < length ? i : 0xEE);
-    EXPECT_EQ(Log(), expected);
+      EXPECT_EQ(buffer[i], i < sent ? i : 0xEE);
+    EXPECT_EQ(Log(), read);
   }
 }
 
 TEST_F(ChunkBufferPorts, BlockReadRefusesCounts0And33WithoutTouchingTheDataBuffer) {
   for (uint8_t length : {0, 33, 255}) {
     recording_.ClearLog();
-    const Sequence expected =
-        Idle() + Sequence{Out8(kAddress, 0x89), Out8(kCommand, 0x05), Out8(kProtocol, 0x15)} +
-        Done() + Sequence{In8(kBlockCount, length)};
-    Script(expected);
+    Script(BlockReadStart(length));
     UCHAR buffer[32] = {0xEE};
     UCHAR count = 0;
     EXPECT_EQ(::BlockRead(0x89, 0x05, buffer, &count), kResultDeviceError);
     EXPECT_EQ(count, length);
     EXPECT_EQ(buffer[0], 0xEE);
-    EXPECT_EQ(Log(), expected);
-  }
-}
-
-TEST_F(ChunkBufferPorts, BlockWriteStartsBeforeItsFirstByteAndEndsAtItsLastChunkWait) {
-  const struct {
-    uint8_t count;
-    uint8_t sent;
-  } cases[] = {{0, 0}, {1, 1}, {8, 8}, {9, 9}, {20, 20}, {32, 32}, {40, 32}, {255, 32}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(int(c.count));
-    recording_.ClearLog();
-    const Sequence expected = Idle() +
-                              Sequence{Out8(kAddress, 0x88), Out8(kCommand, 0x12),
-                                       Out8(kBlockCount, c.sent), Out8(kProtocol, 0x15)} +
-                              Chunks(Direction::Write, c.sent);
-    Script(expected);
-    UCHAR data[255];
-    for (size_t i = 0; i < sizeof data; ++i)
-      data[i] = static_cast<UCHAR>(i);
-    EXPECT_EQ(::BlockWrite(0x89, 0x12, data, c.count), kResultSuccess);
-    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(Log(), BlockReadStart(length));
   }
 }
 
@@ -346,31 +285,24 @@ TEST_F(ChunkBufferPorts, FailedChunkWaitEndsTheBlockKeepingWhatWasTaken) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     recording_.ClearLog();
-    const Sequence read =
-        Idle() + Sequence{Out8(kAddress, 0x89), Out8(kCommand, 0), Out8(kProtocol, 0x15)} + Done() +
-        Sequence{In8(kBlockCount, 20)} + ChunkData(Direction::Read, 8, 0) + Chunk() +
-        ChunkData(Direction::Read, 8, 8) + c.wait;
+    const Sequence read = BlockReadStart(20) + ChunkData(Direction::Read, 8, 0) + Chunk() +
+                          ChunkData(Direction::Read, 8, 8) + c.wait;
     Script(read);
-    recording_.SetDefault(kStatus, 0x10);
     UCHAR buffer[32] = {};
     UCHAR count = 0;
-    EXPECT_EQ(::BlockRead(0x88, 0, buffer, &count), c.result);
+    EXPECT_EQ(::BlockRead(0x88, 0x05, buffer, &count), c.result);
     EXPECT_EQ(buffer[15], 15);
     EXPECT_EQ(Log(), read);
 
     recording_.ClearLog();
-    const Sequence write = Idle() +
-                           Sequence{Out8(kAddress, 0x88), Out8(kCommand, 0), Out8(kBlockCount, 20),
-                                    Out8(kProtocol, 0x15)} +
-                           ChunkData(Direction::Write, 8, 0) + Chunk() +
+    const Sequence write = BlockWriteStart(20) + ChunkData(Direction::Write, 8, 0) + Chunk() +
                            ChunkData(Direction::Write, 8, 8) + c.wait;
     Script(write);
     UCHAR data[20];
     for (UCHAR i = 0; i < 20; ++i)
       data[i] = i;
-    EXPECT_EQ(::BlockWrite(0x88, 0, data, 20), c.result);
+    EXPECT_EQ(::BlockWrite(0x88, 0x05, data, 20), c.result);
     EXPECT_EQ(Log(), write);
-    recording_.SetDefault(kStatus, 0x00);
   }
 }
 
