@@ -188,99 +188,78 @@ TEST_F(ChunkBufferEndToEnd, AbsentDeviceGivesDeviceErrorForEveryCode) {
   EXPECT_EQ(eeprom_.At(0x10), 0x40);
 }
 
-struct FaultCase {
-  const char* name;
-  void (*inject)(ChunkBufferFaults&);
-  ResultCode result;
-  uint32_t status;
-};
-
-TEST_F(ChunkBufferEndToEnd, HostFaultsGiveTheirResultsAfterNineAttemptsAndPassWhenGone) {
-  const FaultCase cases[] = {
-      {"FirstBusyStuck", [](ChunkBufferFaults& f) { f.stuckBusy = 0x01; }, kResultTimeout,
-       kStatusTransactionTimedOut},
-      {"SecondBusyStuck", [](ChunkBufferFaults& f) { f.stuckBusy = 0x02; }, kResultTimeout,
-       kStatusTransactionTimedOut},
-      {"NeverFinishes", [](ChunkBufferFaults& f) { f.neverFinishes = true; }, kResultTimeout,
-       kStatusTransactionTimedOut},
-      {"DeviceError", [](ChunkBufferFaults& f) { f.errorFlags = 0x02; }, kResultDeviceError,
-       kStatusIoDeviceError},
-      {"Collision", [](ChunkBufferFaults& f) { f.errorFlags = 0x04; },
-       kResultCollisionOrDeviceError, kStatusIoDeviceError},
-      {"CollisionOutranksDeviceError", [](ChunkBufferFaults& f) { f.errorFlags = 0x06; },
-       kResultCollisionOrDeviceError, kStatusIoDeviceError},
-  };
-  for (const FaultCase& fault : cases) {
-    SCOPED_TRACE(fault.name);
-    host_.Faults() = ChunkBufferFaults{};
-    fault.inject(host_.Faults());
-    clock_.ClearPauses();
-    ExpectErrorReply(Request(kIoctlReadWithCommand, SmbRecord(kSensor, 0, 2), 2), fault.result,
-                     fault.status);
-    EXPECT_EQ(clock_.Pauses().size(), 8u);
-    ExpectStatus(Request(kIoctlWriteWithCommand, SmbRecord(kSensor, 1, 2, {1, 2}, 13), 0),
-                 fault.status);
-    host_.Faults() = ChunkBufferFaults{};
-    const Reply after = Request(kIoctlReadWithCommand, SmbRecord(kSensor, 0, 2), 2);
-    EXPECT_EQ(after.io.status, STATUS_SUCCESS);
-    EXPECT_EQ(after.bytes, (Bytes{0x2B, 0x1A}));
-  }
+ChunkBufferFaults Busy(uint8_t bits) {
+  ChunkBufferFaults f;
+  f.stuckBusy = bits;
+  return f;
+}
+ChunkBufferFaults Flags(uint8_t flags, int atChunk = -1) {
+  ChunkBufferFaults f;
+  f.errorFlags = flags, f.errorAtChunk = atChunk;
+  return f;
+}
+ChunkBufferFaults Count(int count) {
+  ChunkBufferFaults f;
+  f.blockCount = count;
+  return f;
+}
+ChunkBufferFaults Set(bool ChunkBufferFaults::*fault) {
+  ChunkBufferFaults f;
+  f.*fault = true;
+  return f;
+}
+uint32_t StatusOf(ResultCode result) {
+  return result == kResultTimeout ? kStatusTransactionTimedOut : kStatusIoDeviceError;
 }
 
-TEST_F(ChunkBufferEndToEnd, BlockFaultsGiveTheirResultsForReadsAndWrites) {
+// Word faults through a word read (nine attempts) and a word write; block
+// faults through a block read of 20 bytes or a block write of 20 bytes. Gone
+// again, the next requests go through.
+TEST_F(ChunkBufferEndToEnd, HostFaultsGiveTheirResultsAndPassWhenGone) {
+  enum Kind { kWord, kRead, kWrite };
   const struct {
-    FaultCase fault;
-    bool write;
+    const char* name;
+    ChunkBufferFaults faults;
+    Kind kind;
+    ResultCode result;
   } cases[] = {
-      {{"CountZero", [](ChunkBufferFaults& f) { f.blockCount = 0; }, kResultDeviceError,
-        kStatusIoDeviceError},
-       false},
-      {{"Count33", [](ChunkBufferFaults& f) { f.blockCount = 33; }, kResultDeviceError,
-        kStatusIoDeviceError},
-       false},
-      {{"ChunkFlagStuck", [](ChunkBufferFaults& f) { f.chunkFlagStuck = true; }, kResultTimeout,
-        kStatusTransactionTimedOut},
-       false},
-      {{"ChunkFlagStuck", [](ChunkBufferFaults& f) { f.chunkFlagStuck = true; }, kResultTimeout,
-        kStatusTransactionTimedOut},
-       true},
-      {{"CollisionAtTheStart", [](ChunkBufferFaults& f) { f.errorFlags = 0x04; },
-        kResultCollisionOrDeviceError, kStatusIoDeviceError},
-       false},
-      {{"DeviceErrorAtChunk2",
-        [](ChunkBufferFaults& f) {
-          f.errorFlags = 0x02;
-          f.errorAtChunk = 2;
-        },
-        kResultDeviceError, kStatusIoDeviceError},
-       false},
-      {{"DeviceErrorAtChunk2",
-        [](ChunkBufferFaults& f) {
-          f.errorFlags = 0x02;
-          f.errorAtChunk = 2;
-        },
-        kResultDeviceError, kStatusIoDeviceError},
-       true},
-      {{"CollisionAtChunk0", [](ChunkBufferFaults& f) { f.errorFlags = 0x06; },
-        kResultCollisionOrDeviceError, kStatusIoDeviceError},
-       true},
+      {"FirstBusyStuck", Busy(0x01), kWord, kResultTimeout},
+      {"SecondBusyStuck", Busy(0x02), kWord, kResultTimeout},
+      {"NeverFinishes", Set(&ChunkBufferFaults::neverFinishes), kWord, kResultTimeout},
+      {"DeviceError", Flags(0x02), kWord, kResultDeviceError},
+      {"Collision", Flags(0x04), kWord, kResultCollisionOrDeviceError},
+      {"CollisionOutranksDeviceError", Flags(0x06), kWord, kResultCollisionOrDeviceError},
+      {"Count0", Count(0), kRead, kResultDeviceError},
+      {"Count33", Count(33), kRead, kResultDeviceError},
+      {"ChunkFlagStuck", Set(&ChunkBufferFaults::chunkFlagStuck), kRead, kResultTimeout},
+      {"ChunkFlagStuck", Set(&ChunkBufferFaults::chunkFlagStuck), kWrite, kResultTimeout},
+      {"CollisionAtTheResult", Flags(0x04), kRead, kResultCollisionOrDeviceError},
+      {"DeviceErrorAtChunk2", Flags(0x02, 2), kRead, kResultDeviceError},
+      {"DeviceErrorAtChunk2", Flags(0x02, 2), kWrite, kResultDeviceError},
+      {"BothFlagsAtChunk0", Flags(0x06), kWrite, kResultCollisionOrDeviceError},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.fault.name << (c.write ? " write" : " read"));
-    host_.Faults() = ChunkBufferFaults{};
-    c.fault.inject(host_.Faults());
-    if (c.write) {
-      ExpectStatus(Request(kIoctlBlockWrite, Block(kBlocks, 0x12, 20, Counting(0, 20)), 0),
-                   c.fault.status);
-      EXPECT_FALSE(blocks_.HasBlock(0x12));
+    SCOPED_TRACE(::testing::Message() << c.name << " kind " << c.kind);
+    host_.Faults() = c.faults;
+    clock_.ClearPauses();
+    const uint32_t status = StatusOf(c.result);
+    if (c.kind == kWord) {
+      ExpectErrorReply(Request(kIoctlReadWithCommand, SmbRecord(kSensor, 0, 2), 2), c.result,
+                       status);
+      EXPECT_EQ(clock_.Pauses().size(), 8u);
+      ExpectStatus(Request(kIoctlWriteWithCommand, SmbRecord(kSensor, 1, 2, {1, 2}, 13), 0),
+                   status);
+    } else if (c.kind == kRead) {
+      ExpectErrorReply(Request(kIoctlBlockRead, Block(kBlocks, 0x11, 0), 40), c.result, status);
     } else {
-      ExpectErrorReply(Request(kIoctlBlockRead, Block(kBlocks, 0x11, 0), 40), c.fault.result,
-                       c.fault.status);
+      ExpectStatus(Request(kIoctlBlockWrite, Block(kBlocks, 0x12, 20, Counting(0, 20)), 0), status);
+      EXPECT_FALSE(blocks_.HasBlock(0x12));
     }
     host_.Faults() = ChunkBufferFaults{};
-    const Reply after = Request(kIoctlBlockRead, Block(kBlocks, 0x11, 0), 40);
-    EXPECT_EQ(after.io.status, STATUS_SUCCESS);
-    EXPECT_EQ(Bytes(after.bytes.begin(), after.bytes.begin() + 20), Counting(0x60, 20));
+    EXPECT_EQ(Request(kIoctlReadWithCommand, SmbRecord(kSensor, 0, 2), 2).bytes,
+              (Bytes{0x2B, 0x1A}));
+    const Reply block = Request(kIoctlBlockRead, Block(kBlocks, 0x11, 0), 40);
+    EXPECT_EQ(Bytes(block.bytes.begin(), block.bytes.begin() + 20), Counting(0x60, 20));
   }
 }
 
