@@ -6,26 +6,8 @@ namespace board {
 
 using namespace chunk_buffer;
 
-ChunkBufferHostModel::ChunkBufferHostModel(SmbusBus& bus, uint16_t base) : bus_(bus), base_(base) {}
-
-uint32_t ChunkBufferHostModel::Read(uint32_t port, Width width) {
-  uint32_t value = 0;
-  for (uint32_t i = 0; i < static_cast<uint32_t>(width); ++i) {
-    const uint32_t offset = port - base_ + i;
-    const uint8_t byte = offset < kPortCount ? ReadRegister(static_cast<uint8_t>(offset)) : 0xFF;
-    value |= static_cast<uint32_t>(byte) << (8 * i);
-  }
-  return value;
-}
-
-void ChunkBufferHostModel::Write(uint32_t port, Width width, uint32_t value) {
-  for (uint32_t i = 0; i < static_cast<uint32_t>(width); ++i) {
-    const uint32_t offset = port - base_ + i;
-    if (offset < kPortCount) {
-      WriteRegister(static_cast<uint8_t>(offset), static_cast<uint8_t>(value >> (8 * i)));
-    }
-  }
-}
+ChunkBufferHostModel::ChunkBufferHostModel(SmbusBus& bus, uint16_t base)
+    : ByteRegisterHandler(base, kPortCount), bus_(bus) {}
 
 uint8_t ChunkBufferHostModel::ReadRegister(uint8_t offset) {
   if (offset >= kData0) return ReadData(static_cast<uint8_t>(offset - kData0));

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "board/byte_registers.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
 
@@ -95,24 +96,18 @@ struct ChunkBufferState {
   uint32_t strayAccesses = 0;    // below + 0x80, or at +0x86
 };
 
-class ChunkBufferHostModel : public PortHandler {
+class ChunkBufferHostModel : public ByteRegisterHandler {
  public:
   ChunkBufferHostModel(SmbusBus& bus, uint16_t base);
-
-  void MapInto(PortMap& map) { map.Map(base_, chunk_buffer::kPortCount, this); }
-  uint16_t Base() const { return base_; }
 
   // Reads that show busy (or the chunk flag) before each step completes.
   void SetBusyReads(uint32_t reads) { busyReads_ = reads; }
   ChunkBufferFaults& Faults() { return faults_; }
   const ChunkBufferState& State() const { return state_; }
 
-  uint32_t Read(uint32_t port, Width width) override;
-  void Write(uint32_t port, Width width, uint32_t value) override;
-
  private:
-  uint8_t ReadRegister(uint8_t offset);
-  void WriteRegister(uint8_t offset, uint8_t value);
+  uint8_t ReadRegister(uint8_t offset) override;
+  void WriteRegister(uint8_t offset, uint8_t value) override;
   uint8_t ReadHostState();
   uint8_t ReadStatus();
   uint8_t ReadData(uint8_t index);
@@ -136,7 +131,6 @@ class ChunkBufferHostModel : public PortHandler {
   void End(uint8_t flags);
 
   SmbusBus& bus_;
-  uint16_t base_;
   uint32_t busyReads_ = 3;
   ChunkBufferFaults faults_;
   ChunkBufferState state_;
