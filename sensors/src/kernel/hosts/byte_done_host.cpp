@@ -6,19 +6,15 @@
 // device error. Primitives never retry.
 #include "hosts/byte_done_host.h"
 
-#include "controller_state.h"
-#include "platform/port_io.h"
+#include "hosts/host_registers.h"
 
 namespace ByteDoneHost {
 namespace {
 
-UCHAR ReadRegister(UCHAR offset) {
-  return PortReadByte(Controller.SmbBase + offset);
-}
-
-void WriteRegister(UCHAR offset, UCHAR value) {
-  PortWriteByte(Controller.SmbBase + offset, value);
-}
+using HostRegisters::ReadAddress;
+using HostRegisters::ReadRegister;
+using HostRegisters::WriteAddress;
+using HostRegisters::WriteRegister;
 
 UCHAR ReadStatus() {
   return ReadRegister(kStatus);
@@ -28,13 +24,6 @@ void WriteStatus(UCHAR value) {
 }
 void WriteControl(UCHAR value) {
   WriteRegister(kControl, value);
-}
-
-UCHAR ReadAddress(UCHAR address) {
-  return static_cast<UCHAR>(address | kReadBit);
-}
-UCHAR WriteAddress(UCHAR address) {
-  return static_cast<UCHAR>(address & ~kReadBit);
 }
 
 // Writing back the value just read clears exactly the flags that were set.
@@ -61,12 +50,7 @@ bool PollUntilAnySet(UCHAR mask, UCHAR* value) {
 
 // As PollUntilAnySet, until every flag of `mask` is clear.
 bool PollUntilClear(UCHAR mask, UCHAR* value) {
-  *value = ReadStatus();
-  for (ULONG polls = 0; (*value & mask) != 0; ++polls) {
-    if (polls == kPollBudget) return false;
-    *value = ReadStatus();
-  }
-  return true;
+  return HostRegisters::PollUntilClear(kStatus, mask, kPollBudget, value);
 }
 
 // Result of a status with at least one error flag, highest priority first.

@@ -8,26 +8,15 @@
 // is: the next call's WaitIdle meets a transaction still running.
 #include "hosts/chunk_buffer_host.h"
 
-#include "controller_state.h"
-#include "platform/port_io.h"
+#include "hosts/host_registers.h"
 
 namespace ChunkBufferHost {
 namespace {
 
-UCHAR ReadRegister(UCHAR offset) {
-  return PortReadByte(Controller.SmbBase + offset);
-}
-
-void WriteRegister(UCHAR offset, UCHAR value) {
-  PortWriteByte(Controller.SmbBase + offset, value);
-}
-
-UCHAR ReadAddress(UCHAR address) {
-  return static_cast<UCHAR>(address | kReadBit);
-}
-UCHAR WriteAddress(UCHAR address) {
-  return static_cast<UCHAR>(address & ~kReadBit);
-}
+using HostRegisters::ReadAddress;
+using HostRegisters::ReadRegister;
+using HostRegisters::WriteAddress;
+using HostRegisters::WriteRegister;
 
 // Writing back the value just read clears exactly the flags that were set.
 void ClearStatus() {
@@ -41,15 +30,8 @@ bool HostBusy() {
   return (ReadRegister(kHostState) & host_state::kSecondBusy) != 0;
 }
 
-// Reads the register until every flag of `mask` is clear: one read plus at
-// most kPollBudget re-reads. False when the budget ran out.
 bool PollUntilClear(UCHAR offset, UCHAR mask, UCHAR* value) {
-  *value = ReadRegister(offset);
-  for (ULONG polls = 0; (*value & mask) != 0; ++polls) {
-    if (polls == kPollBudget) return false;
-    *value = ReadRegister(offset);
-  }
-  return true;
+  return HostRegisters::PollUntilClear(offset, mask, kPollBudget, value);
 }
 
 // The status `value` read at the end, after a second read has been written

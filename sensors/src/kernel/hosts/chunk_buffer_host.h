@@ -45,7 +45,6 @@ constexpr UCHAR kWordData = 0x13;
 constexpr UCHAR kBlock = 0x15;
 }  // namespace protocol
 
-constexpr UCHAR kReadBit = 0x01;  // bit 0 of the address byte
 // Every wait reads once, then re-reads at most this many times.
 constexpr ULONG kPollBudget = 10000;
 
