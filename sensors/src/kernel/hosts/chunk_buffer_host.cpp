@@ -66,7 +66,8 @@ ResultCode WaitIdle() {
 ResultCode WaitDone() {
   UCHAR state = 0;
   if (!PollUntilClear(kHostState, host_state::kAnyBusy, &state)) return kResultTimeout;
-  return Finish(ReadRegister(kStatus));
+  const UCHAR decided = ReadRegister(kStatus);
+  return Finish(decided);
 }
 
 ResultCode WaitChunk() {
