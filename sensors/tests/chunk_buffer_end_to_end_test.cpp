@@ -141,13 +141,18 @@ TEST_F(ChunkBufferEndToEnd, BlocksMoveChunkByChunkAndWritesAreCutTo32) {
     EXPECT_EQ(Bytes(read.bytes.begin(), read.bytes.begin() + sent.size()), sent);
   }
   EXPECT_EQ(host_.State().startsWhileBusy, 0u);
-  // Two status reads show the chunk flag per chunk moved: 1+1+3+4+4 chunks, read and write.
-  const auto flagged = std::count_if(
-      recording_.Accesses().begin(), recording_.Accesses().end(), [](const ntemu::PortAccess& a) {
-        return a.port == kBase + 0x80u && a.direction == ntemu::Direction::Read &&
-               (a.value & 0x10) != 0;
-      });
-  EXPECT_EQ(flagged, 2 * 2 * (1 + 1 + 3 + 4 + 4));
+  // Two status reads show the chunk flag per chunk moved (1+1+3+4+4 chunks,
+  // read and write), and after each write two host-state reads show the bus
+  // still held, in the first poll of the read that follows.
+  const auto seen = [this](uint32_t offset, uint8_t flag) {
+    return std::count_if(recording_.Accesses().begin(), recording_.Accesses().end(),
+                         [&](const ntemu::PortAccess& a) {
+                           return a.port == kBase + offset &&
+                                  a.direction == ntemu::Direction::Read && (a.value & flag) != 0;
+                         });
+  };
+  EXPECT_EQ(seen(0x80, 0x10), 2 * 2 * (1 + 1 + 3 + 4 + 4));
+  EXPECT_EQ(seen(0x82, 0x02), 2 * 5);
 }
 
 TEST_F(ChunkBufferEndToEnd, BlockWriteOfNothingStartsAndReportsSuccessWithoutABusTransaction) {
