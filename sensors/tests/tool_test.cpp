@@ -236,6 +236,21 @@ TEST(ToolErrors, EveryFaultOfTheBoardReachesTheCaller) {
       {"second-busy-stuck", {"--chipset", "8", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
       {"not-idle", {"--chipset", "1", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
       {"done-late", {"--chipset", "1", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      // The chunk-buffer host (Chipset 7); its start not taken up goes unnoticed.
+      {"busy-stuck", {"--chipset", "7", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"second-busy-stuck", {"--chipset", "7", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"never-starts", {"--chipset", "7", "get", "0x50", "0"}, ""},
+      {"never-finishes", {"--chipset", "7", "recv", "0x50"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"device-error", {"--chipset", "7", "get", "0x18", "5", "w"}, "STATUS_IO_DEVICE_ERROR"},
+      {"collision", {"--chipset", "7", "set", "0x50", "0x90", "1"}, "STATUS_IO_DEVICE_ERROR"},
+      {"block-count-33", {"--chipset", "7", "block-read", "0x44", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"chunk-flag-stuck",
+       {"--chipset", "7", "block-read", "0x44", "0"},
+       "STATUS_TRANSACTION_TIMED_OUT"},
+      {"chunk-flag-stuck",
+       {"--chipset", "7", "block-write", "0x44", "0x10", "1"},
+       "STATUS_TRANSACTION_TIMED_OUT"},
+      {"nak", {"--chipset", "7", "block-write", "0x44", "0x10", "1"}, "STATUS_IO_DEVICE_ERROR"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"--fault", c.fault};
@@ -353,6 +368,15 @@ TEST(ToolInfo, ParametersControllerAndStartUpFailures) {
     EXPECT_TRUE(Contains(run.err, "the driver did not start")) << run.err;
     EXPECT_TRUE(Contains(run.err, f.status)) << run.err;
   }
+}
+
+TEST(ToolInfo, Chipset7NamesItsHostAndServesRequests) {
+  EXPECT_TRUE(Contains(Tool({"--chipset", "7", "info"}).out, "Chipset 7 (chunk-buffer host)"));
+  const ToolRun run = Tool({"--chipset", "7", "shell"},
+                           "get 0x18 0x05 w\nblock-write 0x44 0x10 1 2 3 4 5 6 7 8 9\n"
+                           "block-read 0x44 0x10\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "0x0226\n0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09\n");
 }
 
 TEST(ToolInfo, ParametersFromARegFile) {

@@ -4,29 +4,11 @@ namespace board {
 
 using namespace byte_done;
 
-ByteDoneHostModel::ByteDoneHostModel(SmbusBus& bus, uint16_t base) : bus_(bus), base_(base) {}
+ByteDoneHostModel::ByteDoneHostModel(SmbusBus& bus, uint16_t base)
+    : ByteRegisterHandler(base, kPortCount), bus_(bus) {}
 
 bool ByteDoneHostModel::Busy() const {
   return faults_.busyStuck || state_.phase != ByteDonePhase::Idle;
-}
-
-uint32_t ByteDoneHostModel::Read(uint32_t port, Width width) {
-  uint32_t value = 0;
-  for (uint32_t i = 0; i < static_cast<uint32_t>(width); ++i) {
-    const uint32_t offset = port - base_ + i;
-    const uint8_t byte = offset < kPortCount ? ReadRegister(static_cast<uint8_t>(offset)) : 0xFF;
-    value |= static_cast<uint32_t>(byte) << (8 * i);
-  }
-  return value;
-}
-
-void ByteDoneHostModel::Write(uint32_t port, Width width, uint32_t value) {
-  for (uint32_t i = 0; i < static_cast<uint32_t>(width); ++i) {
-    const uint32_t offset = port - base_ + i;
-    if (offset < kPortCount) {
-      WriteRegister(static_cast<uint8_t>(offset), static_cast<uint8_t>(value >> (8 * i)));
-    }
-  }
 }
 
 uint8_t ByteDoneHostModel::ReadRegister(uint8_t offset) {

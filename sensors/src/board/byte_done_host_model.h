@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "board/byte_registers.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
 
@@ -97,12 +98,9 @@ struct ByteDoneState {
   uint32_t pecRequests = 0;
 };
 
-class ByteDoneHostModel : public PortHandler {
+class ByteDoneHostModel : public ByteRegisterHandler {
  public:
   ByteDoneHostModel(SmbusBus& bus, uint16_t base);
-
-  void MapInto(PortMap& map) { map.Map(base_, byte_done::kPortCount, this); }
-  uint16_t Base() const { return base_; }
 
   // Status reads that show busy before each step completes; 0 completes at once.
   void SetBusyReads(uint32_t reads) { busyReads_ = reads; }
@@ -110,12 +108,9 @@ class ByteDoneHostModel : public PortHandler {
   const ByteDoneState& State() const { return state_; }
   bool Busy() const;
 
-  uint32_t Read(uint32_t port, Width width) override;
-  void Write(uint32_t port, Width width, uint32_t value) override;
-
  private:
-  uint8_t ReadRegister(uint8_t offset);
-  void WriteRegister(uint8_t offset, uint8_t value);
+  uint8_t ReadRegister(uint8_t offset) override;
+  void WriteRegister(uint8_t offset, uint8_t value) override;
   uint8_t ReadStatus();
   void WriteStatus(uint8_t value);
   void WriteControl(uint8_t value);
@@ -136,7 +131,6 @@ class ByteDoneHostModel : public PortHandler {
   void Kill();
 
   SmbusBus& bus_;
-  uint16_t base_;
   uint32_t busyReads_ = 3;
   ByteDoneFaults faults_;
   ByteDoneState state_;

@@ -28,6 +28,7 @@ const std::vector<FaultInfo> kFaults = {
     {"block-count-0", "a block read reports a count of 0"},
     {"block-count-33", "a block read reports a count of 33"},
     {"byte-done-never", "byte done never comes for the first block byte"},
+    {"chunk-flag-stuck", "the block chunk flag (0x10), once raised, never clears (Chipset 7)"},
     {"nak", "no device answers: every address is not acknowledged"},
     {"eeprom-write-protect", "the memory-module EEPROMs refuse writes"},
     {"controller-absent", "the configured controller is not on the PCI bus"},
@@ -36,7 +37,7 @@ const std::vector<FaultInfo> kFaults = {
      "busy (Chipset 6)"},
     {"second-busy-stuck",
      "the host's second busy flag stays set (the second status register of Chipset 4, 5, 6, "
-     "8, 9)"},
+     "8, 9; the host state's 0x02 on Chipset 7)"},
     {"not-idle", "the start-port host shows neither busy nor idle (Chipset 1)"},
     {"done-late",
      "the start-port host is done after 9000 status reads and idle 2000 reads later (Chipset 1)"},
@@ -73,6 +74,11 @@ void SimulatedBoard::PlaceController() {
     startPort_->SetBusyReads(2);
     startPort_->SetSettleReads(1);
     host = startPort_.get();
+  }
+  if (config_.chipset == 7) {
+    chunkBuffer_ = std::make_unique<ChunkBufferHostModel>(bus_, config_.smbBase);
+    chunkBuffer_->SetBusyReads(2);
+    host = chunkBuffer_.get();
   }
   if (config_.chipset < 1 || config_.chipset > 10) return;  // nothing for the driver to find
   hostFunction_ = MakeChipsetHost(config_.chipset, config_.vendorId, config_.deviceId,
@@ -170,6 +176,9 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
   if (pacedPoll_) return InjectPacedPollFault(name, error);
   if (dualStatus_) return InjectDualStatusFault(name, error);
   if (startPort_) return InjectStartPortFault(name, error);
+  if (chunkBuffer_ || name == "chunk-flag-stuck") {
+    return InjectChunkBufferFault(name, error);
+  }
   if (!byteDone_) {
     *error = "fault '" + name + "' needs the byte-done host (Chipset 2 or 3)";
     return false;
@@ -217,6 +226,9 @@ bool SimulatedBoard::InjectPacedPollFault(const std::string& name, std::string* 
              std::to_string(config_.chipset);
     return false;
   }
+  return true;
+}
+
 bool SimulatedBoard::InjectDualStatusFault(const std::string& name, std::string* error) {
   using namespace dual_status::status;
   static const std::map<std::string, void (*)(DualStatusFaults&)> kSetters = {
@@ -264,6 +276,38 @@ bool SimulatedBoard::InjectStartPortFault(const std::string& name, std::string* 
     return false;
   }
   setter->second(*startPort_);
+// The chunk-buffer host's own faults: busy bit 0x01 (busy-stuck) or 0x02
+// stuck, a protocol write not taken up, a transaction that never ends, error
+// flags 0x02 (device-error) and 0x04 (collision), reported block counts and
+// a chunk flag that never clears.
+bool SimulatedBoard::InjectChunkBufferFault(const std::string& name, std::string* error) {
+  if (!chunkBuffer_) {
+    *error = "fault '" + name + "' needs the chunk-buffer host (Chipset 7)";
+    return false;
+  }
+  ChunkBufferFaults& faults = chunkBuffer_->Faults();
+  if (name == "busy-stuck") {
+    faults.stuckBusy |= chunk_buffer::host_state::kBusy;
+  } else if (name == "second-busy-stuck") {
+    faults.stuckBusy |= chunk_buffer::host_state::kBusHeld;
+  } else if (name == "never-starts") {
+    faults.neverStarts = true;
+  } else if (name == "never-finishes") {
+    faults.neverFinishes = true;
+  } else if (name == "device-error") {
+    faults.errorFlags |= chunk_buffer::status::kDeviceError;
+  } else if (name == "collision") {
+    faults.errorFlags |= chunk_buffer::status::kCollision;
+  } else if (name == "block-count-0") {
+    faults.blockCount = 0;
+  } else if (name == "block-count-33") {
+    faults.blockCount = 33;
+  } else if (name == "chunk-flag-stuck") {
+    faults.chunkFlagStuck = true;
+  } else {
+    *error = "fault '" + name + "' is not one the chunk-buffer host (Chipset 7) shows";
+    return false;
+  }
   return true;
 }
 

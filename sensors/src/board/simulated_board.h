@@ -14,6 +14,7 @@
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
 #include "board/dual_status_host_model.h"
+#include "board/chunk_buffer_host_model.h"
 #include "board/hardware_monitor.h"
 #include "board/message_device.h"
 #include "board/paced_poll_host_model.h"
@@ -97,6 +98,7 @@ class SimulatedBoard {
   MessageDevice* Messages() { return messages_.get(); }  // Chipset 5 and 6
   DualStatusHostModel* DualStatusHost() { return dualStatus_.get(); }
   StartPortHostModel* StartPortHost() { return startPort_.get(); }
+  ChunkBufferHostModel* ChunkBufferHost() { return chunkBuffer_.get(); }
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
@@ -114,6 +116,7 @@ class SimulatedBoard {
   bool InjectPacedPollFault(const std::string& name, std::string* error);
   bool InjectDualStatusFault(const std::string& name, std::string* error);
   bool InjectStartPortFault(const std::string& name, std::string* error);
+  bool InjectChunkBufferFault(const std::string& name, std::string* error);
 
   BoardConfig config_;
   PortMap ports_;
@@ -125,6 +128,7 @@ class SimulatedBoard {
   std::unique_ptr<MessageDevice> messages_;
   std::unique_ptr<DualStatusHostModel> dualStatus_;
   std::unique_ptr<StartPortHostModel> startPort_;
+  std::unique_ptr<ChunkBufferHostModel> chunkBuffer_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;

@@ -10,6 +10,7 @@ set(OMZI2C_KERNEL_SOURCES
   ${OMZI2C_KERNEL_DIR}/discovery/discovery.cpp
   ${OMZI2C_KERNEL_DIR}/discovery/pci_config.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/byte_done_host.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/chunk_buffer_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/composed.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/paced_poll_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/dual_status_host.cpp

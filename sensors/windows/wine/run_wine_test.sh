@@ -433,6 +433,14 @@ run_case chipset-9-nak "$SMB Chipset=9" "fault=nak" "fault.txt"
 run_case chipset-9-block-count-33 "$SMB Chipset=9" "fault=block-count-33" "fault.txt"
 # A controller kind whose host is found but has no back-end yet.
 run_case chipset-7 "$SMB Chipset=7" "" "fault.txt"
+# The chunk-buffer host (Chipset 7): requests, then each of its faults; both
+# error flags at once show which one wins.
+run_case chipset-7 "$SMB Chipset=7" "" "smbus.txt port.txt" restart
+for fault in busy-stuck second-busy-stuck never-starts never-finishes device-error collision \
+             block-count-0 block-count-33 chunk-flag-stuck nak; do
+  run_case "chipset-7-$fault" "$SMB Chipset=7" "fault=$fault" "fault.txt"
+done
+run_case chipset-7-both-error-flags "$SMB Chipset=7" "fault=device-error fault=collision" "fault.txt"
 # Start-up failures.
 run_case both-disabled "ISAPortDriverEnable=0x100 I2CDriverEnable=0" "" ""
 run_case bad-chipset "$SMB Chipset=11" "" ""

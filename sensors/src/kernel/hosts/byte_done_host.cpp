@@ -6,20 +6,15 @@
 // device error. Primitives never retry.
 #include "hosts/byte_done_host.h"
 
-#include "controller_state.h"
-#include "hosts/status_poll.h"
-#include "platform/port_io.h"
+#include "hosts/host_registers.h"
 
 namespace ByteDoneHost {
 namespace {
 
-UCHAR ReadRegister(UCHAR offset) {
-  return PortReadByte(Controller.SmbBase + offset);
-}
-
-void WriteRegister(UCHAR offset, UCHAR value) {
-  PortWriteByte(Controller.SmbBase + offset, value);
-}
+using HostRegisters::ReadAddress;
+using HostRegisters::ReadRegister;
+using HostRegisters::WriteAddress;
+using HostRegisters::WriteRegister;
 
 UCHAR ReadStatus() {
   return ReadRegister(kStatus);
@@ -29,13 +24,6 @@ void WriteStatus(UCHAR value) {
 }
 void WriteControl(UCHAR value) {
   WriteRegister(kControl, value);
-}
-
-UCHAR ReadAddress(UCHAR address) {
-  return static_cast<UCHAR>(address | kReadBit);
-}
-UCHAR WriteAddress(UCHAR address) {
-  return static_cast<UCHAR>(address & ~kReadBit);
 }
 
 // Writing back the value just read clears exactly the flags that were set.
@@ -49,9 +37,6 @@ void Kill() {
   WriteControl(0);
 }
 
-ULONG StatusPort() {
-  return Controller.SmbBase + kStatus;
-}
 
 // Result of a status with at least one error flag, highest priority first.
 ResultCode ErrorResult(UCHAR value) {
@@ -126,13 +111,13 @@ ResultCode WaitIdle() {
 
 ResultCode WaitDone() {
   UCHAR value = 0;
-  if (!PollStatusUntilAnySet(StatusPort(), status::kBusy | status::kDone, &value)) {
+  if (!HostRegisters::PollUntilAnySet(kStatus, status::kBusy | status::kDone, &value)) {
     Kill();
     ClearStatus();
     return kResultHostNotReady;
   }
   ReadStatus();  // one more read, value unused
-  if (!PollStatusUntilClear(StatusPort(), status::kBusy, &value)) {
+  if (!HostRegisters::PollUntilClear(kStatus, status::kBusy, &value)) {
     Kill();
     ClearStatus();
     return kResultTimeout;
@@ -146,7 +131,7 @@ ResultCode WaitDone() {
 
 ResultCode WaitByteDone() {
   UCHAR value = 0;
-  if (!PollStatusUntilAnySet(StatusPort(), status::kByteDone | status::kDone, &value)) {
+  if (!HostRegisters::PollUntilAnySet(kStatus, status::kByteDone | status::kDone, &value)) {
     Kill();
     ClearStatus();
     return kResultHostNotReady;

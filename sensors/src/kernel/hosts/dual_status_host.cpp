@@ -8,31 +8,15 @@
 // error. Primitives never retry and never pause.
 #include "hosts/dual_status_host.h"
 
-#include "controller_state.h"
-#include "hosts/status_poll.h"
-#include "platform/port_io.h"
+#include "hosts/host_registers.h"
 
 namespace DualStatusHost {
 namespace {
 
-UCHAR ReadRegister(UCHAR offset) {
-  return PortReadByte(Controller.SmbBase + offset);
-}
-
-void WriteRegister(UCHAR offset, UCHAR value) {
-  PortWriteByte(Controller.SmbBase + offset, value);
-}
-
-ULONG StatusPort() {
-  return Controller.SmbBase + kStatus;
-}
-
-UCHAR ReadAddress(UCHAR address) {
-  return static_cast<UCHAR>(address | kReadBit);
-}
-UCHAR WriteAddress(UCHAR address) {
-  return static_cast<UCHAR>(address & ~kReadBit);
-}
+using HostRegisters::ReadAddress;
+using HostRegisters::ReadRegister;
+using HostRegisters::WriteAddress;
+using HostRegisters::WriteRegister;
 
 // Writing back the value just read clears exactly the flags that were set.
 void ClearStatus() {
@@ -82,10 +66,10 @@ ResultCode WaitDone() {
   UCHAR value = 0;
   // Neither busy nor finished: the start was not taken up. Whatever is still
   // pending is met by the next WaitIdle.
-  if (!PollStatusUntilAnySet(StatusPort(), status::kBusy | status::kFinished, &value)) {
+  if (!HostRegisters::PollUntilAnySet(kStatus, status::kBusy | status::kFinished, &value)) {
     return kResultHostNotReady;
   }
-  if (!PollStatusUntilClear(StatusPort(), status::kBusy, &value)) {
+  if (!HostRegisters::PollUntilClear(kStatus, status::kBusy, &value)) {
     Abort();
     return kResultTimeout;
   }

@@ -2,6 +2,7 @@
 #include "controller_state.h"
 #include "hosts/byte_done_host.h"
 #include "hosts/dual_status_host.h"
+#include "hosts/chunk_buffer_host.h"
 #include "hosts/host_contract.h"
 #include "hosts/paced_poll_host.h"
 #include "hosts/start_port_host.h"
@@ -22,6 +23,8 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
     case 8:
     case 9:
       return DualStatusHost::ReceiveByte(address, byte);
+    case 7:
+      return ChunkBufferHost::ReceiveByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -41,6 +44,8 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
     case 8:
     case 9:
       return DualStatusHost::SendByte(address, byte);
+    case 7:
+      return ChunkBufferHost::SendByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -60,6 +65,8 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
     case 8:
     case 9:
       return DualStatusHost::ReadByteData(address, command, byte);
+    case 7:
+      return ChunkBufferHost::ReadByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -79,6 +86,8 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
     case 8:
     case 9:
       return DualStatusHost::WriteByteData(address, command, byte);
+    case 7:
+      return ChunkBufferHost::WriteByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -98,6 +107,8 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
     case 8:
     case 9:
       return DualStatusHost::ReadWordData(address, command, word);
+    case 7:
+      return ChunkBufferHost::ReadWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -117,6 +128,8 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
     case 8:
     case 9:
       return DualStatusHost::WriteWordData(address, command, word);
+    case 7:
+      return ChunkBufferHost::WriteWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -138,6 +151,8 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
     case 8:
     case 9:
       return DualStatusHost::BlockRead(address, command, buffer, count);
+    case 7:
+      return ChunkBufferHost::BlockRead(address, command, buffer, count);
     default:
       return kResultNotSupported;
   }
@@ -157,6 +172,8 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR cou
     case 8:
     case 9:
       return DualStatusHost::BlockWrite(address, command, data, count);
+    case 7:
+      return ChunkBufferHost::BlockWrite(address, command, data, count);
     default:
       return kResultNotSupported;
   }

@@ -7,29 +7,18 @@
 // failed, bus error, device error. Primitives never retry.
 #include "hosts/start_port_host.h"
 
-#include "controller_state.h"
-#include "platform/port_io.h"
+#include "hosts/host_registers.h"
 
 namespace StartPortHost {
 namespace {
 
-UCHAR ReadRegister(UCHAR offset) {
-  return PortReadByte(Controller.SmbBase + offset);
-}
-
-void WriteRegister(UCHAR offset, UCHAR value) {
-  PortWriteByte(Controller.SmbBase + offset, value);
-}
+using HostRegisters::ReadAddress;
+using HostRegisters::ReadRegister;
+using HostRegisters::WriteAddress;
+using HostRegisters::WriteRegister;
 
 UCHAR ReadStatus() {
   return ReadRegister(kStatus);
-}
-
-UCHAR ReadAddress(UCHAR address) {
-  return static_cast<UCHAR>(address | kReadBit);
-}
-UCHAR WriteAddress(UCHAR address) {
-  return static_cast<UCHAR>(address & ~kReadBit);
 }
 
 // Writing back the value just read clears exactly the flags that were set.
