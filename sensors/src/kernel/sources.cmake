@@ -11,6 +11,7 @@ set(OMZI2C_KERNEL_SOURCES
   ${OMZI2C_KERNEL_DIR}/discovery/pci_config.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/byte_done_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/composed.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/embedded_controller_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/router.cpp
 )
 # Freestanding: no exceptions, no RTTI, no unwind tables, no standard library.

@@ -1,6 +1,7 @@
 // Selection of the back-end by Chipset, once per operation.
 #include "controller_state.h"
 #include "hosts/byte_done_host.h"
+#include "hosts/embedded_controller_host.h"
 #include "hosts/host_contract.h"
 
 namespace Route {
@@ -10,6 +11,8 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
     case 2:
     case 3:
       return ByteDoneHost::ReceiveByte(address, byte);
+    case 10:
+      return EmbeddedControllerHost::ReceiveByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -20,6 +23,8 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
     case 2:
     case 3:
       return ByteDoneHost::SendByte(address, byte);
+    case 10:
+      return EmbeddedControllerHost::SendByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -30,6 +35,8 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
     case 2:
     case 3:
       return ByteDoneHost::ReadByteData(address, command, byte);
+    case 10:
+      return EmbeddedControllerHost::ReadByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -40,6 +47,8 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
     case 2:
     case 3:
       return ByteDoneHost::WriteByteData(address, command, byte);
+    case 10:
+      return EmbeddedControllerHost::WriteByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -50,6 +59,8 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
     case 2:
     case 3:
       return ByteDoneHost::ReadWordData(address, command, word);
+    case 10:
+      return EmbeddedControllerHost::ReadWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -60,6 +71,8 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
     case 2:
     case 3:
       return ByteDoneHost::WriteWordData(address, command, word);
+    case 10:
+      return EmbeddedControllerHost::WriteWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -72,6 +85,9 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
     case 2:
     case 3:
       return ByteDoneHost::BlockRead(address, command, buffer, count);
+    case 10:
+      // The host's own result and block length reach the caller as they are.
+      return EmbeddedControllerHost::BlockRead(address, command, buffer, count);
     default:
       return kResultNotSupported;
   }
@@ -82,6 +98,8 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR cou
     case 2:
     case 3:
       return ByteDoneHost::BlockWrite(address, command, data, count);
+    case 10:
+      return EmbeddedControllerHost::BlockWrite(address, command, data, count);
     default:
       return kResultNotSupported;
   }
