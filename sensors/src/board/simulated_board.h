@@ -13,6 +13,7 @@
 
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
+#include "board/embedded_controller_model.h"
 #include "board/hardware_monitor.h"
 #include "board/pci_config_space.h"
 #include "board/port_map.h"
@@ -87,6 +88,7 @@ class SimulatedBoard {
   const BoardConfig& Config() const { return config_; }
   // The controller model, when the configured kind has one on this board.
   ByteDoneHostModel* ByteDoneHost() { return byteDone_.get(); }
+  EmbeddedControllerModel* EmbeddedController() { return embeddedController_.get(); }
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
@@ -100,12 +102,14 @@ class SimulatedBoard {
  private:
   void PlaceController();
   void AttachDevices();
+  bool InjectEmbeddedControllerFault(const std::string& name, std::string* error);
 
   BoardConfig config_;
   PortMap ports_;
   PciConfigSpace pci_;
   SmbusBus bus_;
   std::unique_ptr<ByteDoneHostModel> byteDone_;
+  std::unique_ptr<EmbeddedControllerModel> embeddedController_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;
