@@ -394,6 +394,12 @@ run_case fault-device-error "$SMB Chipset=2" "fault=device-error" "fault.txt"
 run_case fault-nak "$SMB Chipset=2" "fault=nak" "fault.txt"
 run_case fault-busy-stuck "$SMB Chipset=2" "fault=busy-stuck" "fault.txt"
 run_case fault-block-count-33 "$SMB Chipset=2" "fault=block-count-33" "fault.txt"
+# The embedded-controller host, its status codes and a stuck handshake flag.
+run_case chipset-10 "$SMB Chipset=10" "" "smbus.txt embedded_controller.txt" restart
+run_case fault-ec-status-12 "$SMB Chipset=10" "fault=ec-status-12" "fault.txt"
+run_case fault-ec-status-90 "$SMB Chipset=10" "fault=ec-status-90" "fault.txt"
+run_case fault-ec-input-stuck "$SMB Chipset=10" "fault=ec-input-stuck" "fault.txt"
+run_case fault-ec-event-stuck "$SMB Chipset=10" "fault=ec-event-stuck" "fault.txt"
 # A controller kind whose host is found but has no back-end yet.
 run_case chipset-7 "$SMB Chipset=7" "" "fault.txt"
 # Start-up failures.
