@@ -1,7 +1,8 @@
-// Chipset 10 end to end: requests through the I/O manager, the
-// embedded-controller back-end, the controller model with its lagging
-// handshake flags, and the devices on its SMBus. After every test the model
-// has seen no byte overrun, no read of an empty output buffer and no packet
+// Chipset 10 end to end on the simulated board: discovery switches the
+// controller on, then requests go through the I/O manager, the
+// embedded-controller back-end and the controller model with its lagging
+// handshake flags to the board's devices. After every test the model has
+// seen no byte overrun, no read of an empty output buffer and no packet
 // error checking.
 #include <gtest/gtest.h>
 
@@ -9,9 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "board/block_device.h"
-#include "board/embedded_controller_model.h"
-#include "board/spd_eeprom.h"
+#include "board/simulated_board.h"
+#include "discovery/discovery.h"
 #include "ntemu/clock.h"
 #include "support/driver_harness.h"
 
@@ -21,27 +21,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Faults = board::EmbeddedControllerFaults;
 
-constexpr uint16_t kEcBase = 0x0640;
-const uint8_t kEeprom = board::SlaveAddress(0x50).AddressByte();
+const uint8_t kModule = board::SlaveAddress(0x50).AddressByte();
 const uint8_t kBlocks = board::SlaveAddress(0x44).AddressByte();
-
-struct EcBoard {
-  EcBoard() {
-    ec.MapInto(ports);
-    bus.Attach(board::SlaveAddress(0x50), &eeprom);
-    bus.Attach(board::SlaveAddress(0x44), &blocks);
-    for (int i = 0; i < 256; ++i)
-      eeprom.Set(static_cast<uint8_t>(i), static_cast<uint8_t>(i + 0x30));
-    blocks.SetBlock(0x10, {0xB0, 0xB1, 0xB2, 0xB3, 0xB4});
-    ec.SetHandshakeReads(3);
-    ec.SetTransactionReads(7);
-  }
-  board::PortMap ports;
-  board::SmbusBus bus;
-  board::EmbeddedControllerModel ec{bus, kEcBase};
-  board::SpdEeprom eeprom;
-  board::BlockDevice blocks;
-};
+constexpr uint32_t kIdentityLength = 22;  // "OMZ block device rev 2"
 
 class EcEndToEnd : public ::testing::Test {
  protected:
@@ -49,18 +31,20 @@ class EcEndToEnd : public ::testing::Test {
   ~EcEndToEnd() override { ntemu::InstallPortSpace(nullptr); }
   void TearDown() override { CheckHandshakes(); }
 
-  // A new board; the driver's state pointed at the controller's two ports.
   void Fresh() {
     if (board_) CheckHandshakes();
-    board_ = std::make_unique<EcBoard>();
-    ntemu::InstallPortSpace(&board_->ports);
-    Controller.EcDataPort = kEcBase;
-    Controller.EcCommandPort = kEcBase + 4;
+    board::BoardConfig config;
+    config.chipset = 10;
+    board_ = std::make_unique<board::SimulatedBoard>(config);
+    ntemu::InstallPortSpace(&board_->Ports());
+    Controller.VID = config.vendorId, Controller.DID = config.deviceId;
+    Controller.Func = config.function;
+    EXPECT_TRUE(DiscoverController());
   }
   void CheckHandshakes() {
-    EXPECT_EQ(board_->ec.Counters().overruns, 0u);
-    EXPECT_EQ(board_->ec.Counters().staleReads, 0u);
-    EXPECT_EQ(board_->ec.Counters().pecRequests, 0u);
+    EXPECT_EQ(Ec().Counters().overruns, 0u);
+    EXPECT_EQ(Ec().Counters().staleReads, 0u);
+    EXPECT_EQ(Ec().Counters().pecRequests, 0u);
   }
   Reply Request(uint32_t code, const Bytes& input, uint32_t out) {
     const Reply reply = harness_.Ioctl(code, input, out);
@@ -73,55 +57,52 @@ class EcEndToEnd : public ::testing::Test {
     std::copy(data.begin(), data.end(), record.begin() + kSmbDataOffset);
     return record;
   }
-  board::EmbeddedControllerModel& Ec() { return board_->ec; }
+  board::EmbeddedControllerModel& Ec() { return *board_->EmbeddedController(); }
 
-  DriverHarness harness_{false, true, 10, kEcBase};
+  DriverHarness harness_{false, true, 10};
   ntemu::VirtualClock clock_;
   ntemu::ScopedClock useClock_{&clock_};
-  std::unique_ptr<EcBoard> board_;
+  std::unique_ptr<board::SimulatedBoard> board_;
 };
 
 TEST(EcModel, TakesAndProducesBytesOnlyAfterTheConfiguredStatusReads) {
-  EcBoard local;
-  auto status = [&] { return local.ports.Read(kEcBase + 4, ntemu::Width::Byte); };
-  auto write = [&](uint32_t offset, uint8_t value) {
-    local.ports.Write(kEcBase + offset, ntemu::Width::Byte, value);
-  };
-  local.ec.RaiseEvent(0x42);
-  write(4, 0x84);  // query: three reads with input full, three with nothing, then the byte
+  board::SmbusBus bus;
+  board::EmbeddedControllerModel ec(bus, 0x0640);
+  ec.SetHandshakeReads(3);
+  ec.RaiseEvent(0x42);
+  ec.Write(0x0644, ntemu::Width::Byte, 0x84);  // query event
+  // Three reads with input full, three with nothing, then the event byte.
   for (uint32_t expected : {0x2A, 0x2A, 0x2A, 0x08, 0x08, 0x08, 0x09})
-    EXPECT_EQ(status(), expected);
-  EXPECT_EQ(local.ports.Read(kEcBase, ntemu::Width::Byte), 0x42u);
-  EXPECT_EQ(status(), 0x08u);  // taken, and no event left
-  EXPECT_EQ(local.ec.Counters().staleReads, 0u);
-  write(4, 0x80);
-  write(0, 0x02);  // before the command was taken
-  EXPECT_EQ(local.ec.Counters().overruns, 1u);
+    EXPECT_EQ(ec.Read(0x0644, ntemu::Width::Byte), expected);
+  EXPECT_EQ(ec.Read(0x0640, ntemu::Width::Byte), 0x42u);
+  EXPECT_EQ(ec.Read(0x0644, ntemu::Width::Byte), 0x08u);  // taken, no event left
+  ec.Write(0x0644, ntemu::Width::Byte, 0x80);
+  ec.Write(0x0640, ntemu::Width::Byte, 0x02);  // before the command was taken
+  EXPECT_EQ(ec.Counters().overruns, 1u);
 }
 
 // Every command against the devices: see the tool's Chipset 10 test.
 TEST_F(EcEndToEnd, BlockReadsReturnTheDevicesBlockAndBlockWritesTake1To32Bytes) {
-  const Reply block = Request(kIoctlBlockRead, Block(kBlocks, 0x10, 9), 40);
+  const Reply block = Request(kIoctlBlockRead, Block(kBlocks, 0x00, 9), 40);
   EXPECT_EQ(block.io.status, STATUS_SUCCESS);
-  EXPECT_EQ(block.io.information, 5u);  // the device's count, not the request's
-  EXPECT_EQ(Bytes(block.bytes.begin(), block.bytes.begin() + 6),
-            (Bytes{0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xEE}));
+  EXPECT_EQ(block.io.information, kIdentityLength);  // the device's count, not the request's
+  EXPECT_EQ(Bytes(block.bytes.begin(), block.bytes.begin() + 3), (Bytes{'O', 'M', 'Z'}));
   Bytes full(32);
   for (uint8_t i = 0; i < 32; ++i)
     full[i] = static_cast<uint8_t>(0x80 + i);
   EXPECT_EQ(Request(kIoctlBlockWrite, Block(kBlocks, 0x21, 32, full), 0).io.status, STATUS_SUCCESS);
-  EXPECT_EQ(board_->blocks.Block(0x21), full);
+  EXPECT_EQ(board_->Blocks().Block(0x21), full);
   EXPECT_EQ(Request(kIoctlBlockRead, Block(kBlocks, 0x21, 0), 40).io.information, 32u);
   EXPECT_EQ(Request(kIoctlBlockWrite, Block(kBlocks, 0x22, 33), 0).io.status,
             static_cast<NTSTATUS>(kStatusIoDeviceError));
-  EXPECT_EQ(board_->bus.Log().size(), 3u);
+  EXPECT_EQ(board_->Bus().Log().size(), 3u);
 }
 
 TEST_F(EcEndToEnd, EventsFromElsewhereAreDrainedBeforeTheRequestsOwnAccesses) {
   Ec().RaiseEvent(0x31);
   Ec().RaiseEvent(0x32);
-  const Reply reply = Request(kIoctlReadWithCommand, SmbRecord(kEeprom, 0x01, 1), 1);
-  EXPECT_EQ(reply.bytes, Bytes{0x31});
+  const Reply reply = Request(kIoctlReadWithCommand, SmbRecord(kModule, 0x80, 1), 1);
+  EXPECT_EQ(reply.bytes, Bytes{0x4F});
   EXPECT_EQ(Ec().Counters().queries, 3u);  // two strays, then the transaction's own event
   EXPECT_TRUE(Ec().Events().empty());
 }
@@ -158,22 +139,22 @@ TEST_F(EcEndToEnd, InjectedFaultsGiveTheirResultsAndBoundedWaitsEndInTimeout) {
     Fresh();
     Ec().Faults() = faults;
     clock_.ClearPauses();
-    const Reply reply = Request(kIoctlReadWithCommand, SmbRecord(kEeprom, 0x05, 1), 1);
+    const Reply reply = Request(kIoctlReadWithCommand, SmbRecord(kModule, 0x02, 1), 1);
     EXPECT_EQ(reply.io.status, StatusOf(result));
     const bool dataRead = faults.status < 0;
-    EXPECT_EQ(reply.io.systemBuffer[0], result != 0 ? result : dataRead ? 0x35 : 0);
+    EXPECT_EQ(reply.io.systemBuffer[0], result != 0 ? result : dataRead ? 0x0B : 0);
     EXPECT_EQ(clock_.Pauses().size(), result == 0 ? 0u : 8u);  // nine attempts
-    const Reply block = Request(kIoctlBlockRead, Block(kBlocks, 0x10, 7), 40);
+    const Reply block = Request(kIoctlBlockRead, Block(kBlocks, 0x00, 7), 40);
     EXPECT_EQ(block.io.status, StatusOf(result));
-    EXPECT_EQ(block.io.information, result != 0 ? 2u : dataRead ? 5u : 0u);
+    EXPECT_EQ(block.io.information, result != 0 ? 2u : dataRead ? kIdentityLength : 0u);
   }
   Fresh();
-  board_->bus.Detach(board::SlaveAddress(0x44));
-  EXPECT_EQ(Request(kIoctlBlockRead, Block(kBlocks, 0x10, 0), 40).io.systemBuffer[0], 1);
+  board_->Bus().Detach(board::SlaveAddress(0x44));
+  EXPECT_EQ(Request(kIoctlBlockRead, Block(kBlocks, 0x00, 0), 40).io.systemBuffer[0], 1);
   for (const auto& [count, length] : std::map<int, uint32_t>{{0x25, 5}, {0, 32}}) {
     Fresh();
     Ec().Faults().blockCount = count;
-    EXPECT_EQ(Request(kIoctlBlockRead, Block(kBlocks, 0x10, 0), 40).io.information, length);
+    EXPECT_EQ(Request(kIoctlBlockRead, Block(kBlocks, 0x00, 0), 40).io.information, length);
   }
 }
 
