@@ -251,6 +251,23 @@ TEST(ToolErrors, EveryFaultOfTheBoardReachesTheCaller) {
        {"--chipset", "7", "block-write", "0x44", "0x10", "1"},
        "STATUS_TRANSACTION_TIMED_OUT"},
       {"nak", {"--chipset", "7", "block-write", "0x44", "0x10", "1"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-input-stuck", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"ec-output-never", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"ec-event-never", {"--chipset", "10", "get", "0x50", "0"}, ""},
+      {"ec-event-stuck", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"ec-status-00", {"--chipset", "10", "get", "0x50", "0"}, ""},
+      {"ec-status-07", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-status-10", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-status-11", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-status-12", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_NOT_SUPPORTED"},
+      {"ec-status-13", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-status-17", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-status-18", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"ec-status-19", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_NOT_SUPPORTED"},
+      {"ec-status-1a", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_TRANSACTION_TIMED_OUT"},
+      {"ec-status-1f", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-status-40", {"--chipset", "10", "get", "0x50", "0"}, "STATUS_IO_DEVICE_ERROR"},
+      {"ec-status-90", {"--chipset", "10", "get", "0x50", "0"}, ""},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"--fault", c.fault};
@@ -305,6 +322,21 @@ TEST(ToolChipsets, StartPortAndDualStatusHostsServeTheCommands) {
     EXPECT_EQ(alien.status, 1);
     EXPECT_TRUE(Contains(alien.err, "does not apply")) << alien.err;
   }
+}
+
+TEST(ToolChipset10, SameDevicesAndCommandsOnTheEmbeddedControllerHost) {
+  const ToolRun info = Tool({"--chipset", "10", "info"});
+  EXPECT_TRUE(Contains(info.out, "controller: Chipset 10 (embedded-controller host)"));
+  EXPECT_TRUE(Contains(info.out, "embedded controller: data 0x0400, command 0x0404"));
+  EXPECT_EQ(Tool({"--chipset", "10", "detect"}).out, Tool({"detect"}).out);
+  const std::string script =
+      "get 0x18 5 w\nread 0x50 0x80 3\nget 0x44 0 s\nblock-write 0x44 0x10 9 8 7\n"
+      "block-read 0x44 0x10\nsend 0x50 0xa1 0x80\nrecv 0x50 2\ndump 0x2e\n"
+      "write 0x50 0xff 1 2 3\nread 0x50 0xff 3\nset 0x18 2 0x0510 w\nget 0x18 2 w\n";
+  const ToolRun ec = Tool({"--chipset", "10", "shell"}, script);
+  EXPECT_EQ(ec.status, 0) << ec.err;
+  EXPECT_EQ(ec.out, Tool({"shell"}, script).out);
+  EXPECT_TRUE(Contains(ec.out, "0x09 0x08 0x07\n0x4f 0x4d\n"));  // the second byte sent counts
 }
 
 TEST(ToolPort, ReadAndWriteEachWidth) {

@@ -41,6 +41,23 @@ const std::vector<FaultInfo> kFaults = {
     {"not-idle", "the start-port host shows neither busy nor idle (Chipset 1)"},
     {"done-late",
      "the start-port host is done after 9000 status reads and idle 2000 reads later (Chipset 1)"},
+    {"ec-input-stuck", "embedded controller: input buffer full stays set, nothing is taken"},
+    {"ec-output-never", "embedded controller: output buffer full never sets"},
+    {"ec-event-never", "embedded controller: the event flag is never raised"},
+    {"ec-event-stuck", "embedded controller: the event flag stays set"},
+    {"ec-status-00", "embedded controller: every SMBus transaction ends with status 0x00"},
+    {"ec-status-07", "embedded controller: every SMBus transaction ends with status 0x07"},
+    {"ec-status-10", "embedded controller: every SMBus transaction ends with status 0x10"},
+    {"ec-status-11", "embedded controller: every SMBus transaction ends with status 0x11"},
+    {"ec-status-12", "embedded controller: every SMBus transaction ends with status 0x12"},
+    {"ec-status-13", "embedded controller: every SMBus transaction ends with status 0x13"},
+    {"ec-status-17", "embedded controller: every SMBus transaction ends with status 0x17"},
+    {"ec-status-18", "embedded controller: every SMBus transaction ends with status 0x18"},
+    {"ec-status-19", "embedded controller: every SMBus transaction ends with status 0x19"},
+    {"ec-status-1a", "embedded controller: every SMBus transaction ends with status 0x1A"},
+    {"ec-status-1f", "embedded controller: every SMBus transaction ends with status 0x1F"},
+    {"ec-status-40", "embedded controller: every SMBus transaction ends with status 0x40"},
+    {"ec-status-90", "embedded controller: every SMBus transaction ends with status 0x90"},
 };
 
 }  // namespace
@@ -79,6 +96,12 @@ void SimulatedBoard::PlaceController() {
     chunkBuffer_ = std::make_unique<ChunkBufferHostModel>(bus_, config_.smbBase);
     chunkBuffer_->SetBusyReads(2);
     host = chunkBuffer_.get();
+  }
+  if (config_.chipset == 10) {
+    embeddedController_ = std::make_unique<EmbeddedControllerModel>(bus_, config_.smbBase);
+    embeddedController_->SetHandshakeReads(2);  // the controller's firmware takes its time
+    embeddedController_->SetTransactionReads(6);
+    host = embeddedController_.get();
   }
   if (config_.chipset < 1 || config_.chipset > 10) return;  // nothing for the driver to find
   hostFunction_ = MakeChipsetHost(config_.chipset, config_.vendorId, config_.deviceId,
@@ -179,6 +202,9 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
   if (chunkBuffer_ || name == "chunk-flag-stuck") {
     return InjectChunkBufferFault(name, error);
   }
+  if (embeddedController_ || name.compare(0, 3, "ec-") == 0) {
+    return InjectEmbeddedControllerFault(name, error);
+  }
   if (!byteDone_) {
     *error = "fault '" + name + "' needs the byte-done host (Chipset 2 or 3)";
     return false;
@@ -276,6 +302,9 @@ bool SimulatedBoard::InjectStartPortFault(const std::string& name, std::string* 
     return false;
   }
   setter->second(*startPort_);
+  return true;
+}
+
 // The chunk-buffer host's own faults: busy bit 0x01 (busy-stuck) or 0x02
 // stuck, a protocol write not taken up, a transaction that never ends, error
 // flags 0x02 (device-error) and 0x04 (collision), reported block counts and
@@ -306,6 +335,32 @@ bool SimulatedBoard::InjectChunkBufferFault(const std::string& name, std::string
     faults.chunkFlagStuck = true;
   } else {
     *error = "fault '" + name + "' is not one the chunk-buffer host (Chipset 7) shows";
+    return false;
+  }
+  return true;
+}
+
+bool SimulatedBoard::InjectEmbeddedControllerFault(const std::string& name, std::string* error) {
+  if (!embeddedController_) {
+    *error = "fault '" + name + "' needs the embedded-controller host (Chipset 10)";
+    return false;
+  }
+  EmbeddedControllerFaults& faults = embeddedController_->Faults();
+  const std::string statusPrefix = "ec-status-";
+  if (name.compare(0, statusPrefix.size(), statusPrefix) == 0) {
+    faults.status = std::stoi(name.substr(statusPrefix.size()), nullptr, 16);
+  } else if (name == "ec-input-stuck") {
+    faults.inputStuckFull = true;
+  } else if (name == "ec-output-never") {
+    faults.outputNeverFull = true;
+  } else if (name == "ec-event-never") {
+    faults.eventNeverRaised = true;
+  } else if (name == "ec-event-stuck") {
+    faults.eventStuckSet = true;
+  } else if (name == "block-count-0" || name == "block-count-33") {
+    faults.blockCount = name == "block-count-0" ? 0 : 33;
+  } else {
+    *error = "fault '" + name + "' does not apply to the embedded-controller host";
     return false;
   }
   return true;

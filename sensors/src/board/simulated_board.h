@@ -13,8 +13,9 @@
 
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
-#include "board/dual_status_host_model.h"
 #include "board/chunk_buffer_host_model.h"
+#include "board/dual_status_host_model.h"
+#include "board/embedded_controller_model.h"
 #include "board/hardware_monitor.h"
 #include "board/message_device.h"
 #include "board/paced_poll_host_model.h"
@@ -99,6 +100,7 @@ class SimulatedBoard {
   DualStatusHostModel* DualStatusHost() { return dualStatus_.get(); }
   StartPortHostModel* StartPortHost() { return startPort_.get(); }
   ChunkBufferHostModel* ChunkBufferHost() { return chunkBuffer_.get(); }
+  EmbeddedControllerModel* EmbeddedController() { return embeddedController_.get(); }
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
@@ -117,6 +119,7 @@ class SimulatedBoard {
   bool InjectDualStatusFault(const std::string& name, std::string* error);
   bool InjectStartPortFault(const std::string& name, std::string* error);
   bool InjectChunkBufferFault(const std::string& name, std::string* error);
+  bool InjectEmbeddedControllerFault(const std::string& name, std::string* error);
 
   BoardConfig config_;
   PortMap ports_;
@@ -129,6 +132,7 @@ class SimulatedBoard {
   std::unique_ptr<DualStatusHostModel> dualStatus_;
   std::unique_ptr<StartPortHostModel> startPort_;
   std::unique_ptr<ChunkBufferHostModel> chunkBuffer_;
+  std::unique_ptr<EmbeddedControllerModel> embeddedController_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;

@@ -12,8 +12,9 @@ set(OMZI2C_KERNEL_SOURCES
   ${OMZI2C_KERNEL_DIR}/hosts/byte_done_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/chunk_buffer_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/composed.cpp
-  ${OMZI2C_KERNEL_DIR}/hosts/paced_poll_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/dual_status_host.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/embedded_controller_host.cpp
+  ${OMZI2C_KERNEL_DIR}/hosts/paced_poll_host.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/router.cpp
   ${OMZI2C_KERNEL_DIR}/hosts/start_port_host.cpp
 )

@@ -1,8 +1,9 @@
 // Selection of the back-end by Chipset, once per operation.
 #include "controller_state.h"
 #include "hosts/byte_done_host.h"
-#include "hosts/dual_status_host.h"
 #include "hosts/chunk_buffer_host.h"
+#include "hosts/dual_status_host.h"
+#include "hosts/embedded_controller_host.h"
 #include "hosts/host_contract.h"
 #include "hosts/paced_poll_host.h"
 #include "hosts/start_port_host.h"
@@ -20,11 +21,13 @@ ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
     case 5:
     case 6:
       return PacedPollHost::ReceiveByte(address, byte);
+    case 7:
+      return ChunkBufferHost::ReceiveByte(address, byte);
     case 8:
     case 9:
       return DualStatusHost::ReceiveByte(address, byte);
-    case 7:
-      return ChunkBufferHost::ReceiveByte(address, byte);
+    case 10:
+      return EmbeddedControllerHost::ReceiveByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -41,11 +44,13 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
     case 5:
     case 6:
       return PacedPollHost::SendByte(address, byte);
+    case 7:
+      return ChunkBufferHost::SendByte(address, byte);
     case 8:
     case 9:
       return DualStatusHost::SendByte(address, byte);
-    case 7:
-      return ChunkBufferHost::SendByte(address, byte);
+    case 10:
+      return EmbeddedControllerHost::SendByte(address, byte);
     default:
       return kResultNotSupported;
   }
@@ -62,11 +67,13 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
     case 5:
     case 6:
       return PacedPollHost::ReadByteData(address, command, byte);
+    case 7:
+      return ChunkBufferHost::ReadByteData(address, command, byte);
     case 8:
     case 9:
       return DualStatusHost::ReadByteData(address, command, byte);
-    case 7:
-      return ChunkBufferHost::ReadByteData(address, command, byte);
+    case 10:
+      return EmbeddedControllerHost::ReadByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -83,11 +90,13 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
     case 5:
     case 6:
       return PacedPollHost::WriteByteData(address, command, byte);
+    case 7:
+      return ChunkBufferHost::WriteByteData(address, command, byte);
     case 8:
     case 9:
       return DualStatusHost::WriteByteData(address, command, byte);
-    case 7:
-      return ChunkBufferHost::WriteByteData(address, command, byte);
+    case 10:
+      return EmbeddedControllerHost::WriteByteData(address, command, byte);
     default:
       return kResultNotSupported;
   }
@@ -104,11 +113,13 @@ ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
     case 5:
     case 6:
       return PacedPollHost::ReadWordData(address, command, word);
+    case 7:
+      return ChunkBufferHost::ReadWordData(address, command, word);
     case 8:
     case 9:
       return DualStatusHost::ReadWordData(address, command, word);
-    case 7:
-      return ChunkBufferHost::ReadWordData(address, command, word);
+    case 10:
+      return EmbeddedControllerHost::ReadWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -125,11 +136,13 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
     case 5:
     case 6:
       return PacedPollHost::WriteWordData(address, command, word);
+    case 7:
+      return ChunkBufferHost::WriteWordData(address, command, word);
     case 8:
     case 9:
       return DualStatusHost::WriteWordData(address, command, word);
-    case 7:
-      return ChunkBufferHost::WriteWordData(address, command, word);
+    case 10:
+      return EmbeddedControllerHost::WriteWordData(address, command, word);
     default:
       return kResultNotSupported;
   }
@@ -148,11 +161,14 @@ ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) 
     case 5:
     case 6:
       return PacedPollHost::BlockRead(address, command, buffer, count);
+    case 7:
+      return ChunkBufferHost::BlockRead(address, command, buffer, count);
     case 8:
     case 9:
       return DualStatusHost::BlockRead(address, command, buffer, count);
-    case 7:
-      return ChunkBufferHost::BlockRead(address, command, buffer, count);
+    case 10:
+      // The host's own result and block length reach the caller as they are.
+      return EmbeddedControllerHost::BlockRead(address, command, buffer, count);
     default:
       return kResultNotSupported;
   }
@@ -169,11 +185,13 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* data, UCHAR cou
     case 5:
     case 6:
       return PacedPollHost::BlockWrite(address, command, data, count);
+    case 7:
+      return ChunkBufferHost::BlockWrite(address, command, data, count);
     case 8:
     case 9:
       return DualStatusHost::BlockWrite(address, command, data, count);
-    case 7:
-      return ChunkBufferHost::BlockWrite(address, command, data, count);
+    case 10:
+      return EmbeddedControllerHost::BlockWrite(address, command, data, count);
     default:
       return kResultNotSupported;
   }
