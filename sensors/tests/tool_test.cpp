@@ -703,3 +703,39 @@ TEST(ToolPorts, RefusedPortAccessSaysWhy) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every Chipset kind serves every SMBus control code on its simulated board:
+// the same writes read back the same bytes from the same devices, and only
+// the kinds that have message exchange (5 and 6) carry messages.
+TEST(ToolChipsets, EveryKindServesEveryControlCode) {
+  const std::string script =
+      "set 0x50 0x90 0xab\nget 0x50 0x90\n"        // write and read with command, a byte
+      "set 0x18 2 0x0510 w\nget 0x18 2 w\n"        // the same, a word
+      "write 0x50 0xa0 1 2 3\nread 0x50 0xa0 3\n"  // consecutive registers
+      "send 0x50 0x90\nrecv 0x50 1\n"              // send bytes, receive bytes
+      "block-write 0x44 0x10 9 8 7\nblock-read 0x44 0x10\n"
+      "exchange 0x3a 1 2 0xaa 0xbb\n"                      // echo: count, then the bytes
+      "write-message 0x3a 4 1 0x5a\nexchange 0x3a 5 0\n";  // store a note, read it back
+  const std::string data = "0xab\n0x0510\n0x01 0x02 0x03\n0xab\n0x09 0x08 0x07\n";
+  for (int chipset = 1; chipset <= 10; ++chipset) {
+    SCOPED_TRACE(chipset);
+    const ToolRun run = Tool({"--chipset", std::to_string(chipset), "shell"}, script);
+    const bool messages = chipset == 5 || chipset == 6;
+    if (messages) {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.out, data + "0x02 0xaa 0xbb\n0x01 0x5a\n");
+    } else {
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.out, data);
+      size_t refused = 0;
+      for (size_t at = 0; (at = run.err.find("STATUS_NOT_SUPPORTED", at)) != std::string::npos;
+           ++at)
+        ++refused;
+      EXPECT_EQ(refused, 3u) << run.err;  // one exchange, one write, one exchange
+    }
+  }
+}
+
+}  // namespace

@@ -180,8 +180,8 @@ ntemu::PortSpace& Ports() {
 
 uint32_t PortRead(const void* port, ntemu::Width width) {
   EnterCriticalSection(&lock);
-  const uint32_t value = Ports().Read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(port)),
-                                      width);
+  const uint32_t value =
+      Ports().Read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(port)), width);
   ++counters.portReads;
   LeaveCriticalSection(&lock);
   return value;
@@ -261,9 +261,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     InitializeCriticalSection(&lock);
   } else if (reason == DLL_PROCESS_DETACH && ports != nullptr) {
     char line[256];
-    std::snprintf(line, sizeof line, "counts: %llu port reads, %llu port writes, %llu stalls (%llu us)",
-                  counters.portReads, counters.portWrites, counters.stalls,
-                  counters.stallMicroseconds);
+    std::snprintf(
+        line, sizeof line, "counts: %llu port reads, %llu port writes, %llu stalls (%llu us)",
+        counters.portReads, counters.portWrites, counters.stalls, counters.stallMicroseconds);
     Log(line);
   }
   return TRUE;

@@ -37,7 +37,6 @@ void Kill() {
   WriteControl(0);
 }
 
-
 // Result of a status with at least one error flag, highest priority first.
 ResultCode ErrorResult(UCHAR value) {
   if (value & status::kAlert) return kResultAlert;

@@ -61,7 +61,8 @@ ResultCode WaitIdle() {
 
 ResultCode WaitDone() {
   UCHAR state = 0;
-  if (!HostRegisters::PollUntilClear(kHostState, host_state::kAnyBusy, &state)) return kResultTimeout;
+  if (!HostRegisters::PollUntilClear(kHostState, host_state::kAnyBusy, &state))
+    return kResultTimeout;
   const UCHAR decided = ReadRegister(kStatus);
   return Finish(decided);
 }
