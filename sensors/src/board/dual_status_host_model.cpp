@@ -1,21 +1,11 @@
 #include "board/dual_status_host_model.h"
 
-#include "board/byte_registers.h"
-
 namespace board {
 
 using namespace dual_status;
 
-DualStatusHostModel::DualStatusHostModel(SmbusBus& bus, uint16_t base) : bus_(bus), base_(base) {}
-
-uint32_t DualStatusHostModel::Read(uint32_t port, Width width) {
-  return ReadBytes(port - base_, width, kPortCount, [this](uint8_t o) { return ReadRegister(o); });
-}
-
-void DualStatusHostModel::Write(uint32_t port, Width width, uint32_t value) {
-  WriteBytes(port - base_, width, value, kPortCount,
-             [this](uint8_t o, uint8_t v) { WriteRegister(o, v); });
-}
+DualStatusHostModel::DualStatusHostModel(SmbusBus& bus, uint16_t base)
+    : ByteRegisterHandler(base, kPortCount), bus_(bus) {}
 
 uint8_t DualStatusHostModel::ReadRegister(uint8_t offset) {
   switch (offset) {

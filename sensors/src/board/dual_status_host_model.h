@@ -20,6 +20,7 @@
 
 #include <cstdint>
 
+#include "board/byte_registers.h"
 #include "board/host_transaction.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
@@ -68,24 +69,18 @@ struct DualStatusState {
   uint32_t aborts = 0;
 };
 
-class DualStatusHostModel : public PortHandler {
+class DualStatusHostModel : public ByteRegisterHandler {
  public:
   DualStatusHostModel(SmbusBus& bus, uint16_t base);
-
-  void MapInto(PortMap& map) { map.Map(base_, dual_status::kPortCount, this); }
-  uint16_t Base() const { return base_; }
 
   // Status reads that show busy before a transaction finishes; 0 finishes at once.
   void SetBusyReads(uint32_t reads) { busyReads_ = reads; }
   DualStatusFaults& Faults() { return faults_; }
   const DualStatusState& State() const { return state_; }
 
-  uint32_t Read(uint32_t port, Width width) override;
-  void Write(uint32_t port, Width width, uint32_t value) override;
-
  private:
-  uint8_t ReadRegister(uint8_t offset);
-  void WriteRegister(uint8_t offset, uint8_t value);
+  uint8_t ReadRegister(uint8_t offset) override;
+  void WriteRegister(uint8_t offset, uint8_t value) override;
   uint8_t ReadStatus();
   void WriteControl(uint8_t value);
   uint8_t ReadBlockData();
@@ -94,7 +89,6 @@ class DualStatusHostModel : public PortHandler {
   void Finish();
 
   SmbusBus& bus_;
-  uint16_t base_;
   uint32_t busyReads_ = 3;
   DualStatusFaults faults_;
   DualStatusState state_;

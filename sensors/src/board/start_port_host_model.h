@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "board/byte_registers.h"
 #include "board/host_transaction.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
@@ -75,12 +76,9 @@ struct StartPortState {
   uint32_t kills = 0;
 };
 
-class StartPortHostModel : public PortHandler {
+class StartPortHostModel : public ByteRegisterHandler {
  public:
   StartPortHostModel(SmbusBus& bus, uint16_t base);
-
-  void MapInto(PortMap& map) { map.Map(base_, start_port::kPortCount, this); }
-  uint16_t Base() const { return base_; }
 
   // Status reads that show busy before the transaction is carried out, and
   // reads after that which show done without idle; 0 moves on at once.
@@ -89,12 +87,9 @@ class StartPortHostModel : public PortHandler {
   StartPortFaults& Faults() { return faults_; }
   const StartPortState& State() const { return state_; }
 
-  uint32_t Read(uint32_t port, Width width) override;
-  void Write(uint32_t port, Width width, uint32_t value) override;
-
  private:
-  uint8_t ReadRegister(uint8_t offset);
-  void WriteRegister(uint8_t offset, uint8_t value);
+  uint8_t ReadRegister(uint8_t offset) override;
+  void WriteRegister(uint8_t offset, uint8_t value) override;
   uint8_t ReadStatus();
   void WriteStatus(uint8_t value);
   void WriteProtocol(uint8_t value);
@@ -106,7 +101,6 @@ class StartPortHostModel : public PortHandler {
   void Settle();
 
   SmbusBus& bus_;
-  uint16_t base_;
   uint32_t busyReads_ = 3;
   uint32_t settleReads_ = 1;
   StartPortFaults faults_;
