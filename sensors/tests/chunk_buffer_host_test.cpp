@@ -38,8 +38,9 @@ Sequence operator+(Sequence a, const Sequence& b) {
 }
 Sequence Repeat(const Sequence& accesses, size_t times) {
   Sequence all;
+  all.reserve(accesses.size() * times);
   for (size_t i = 0; i < times; ++i)
-    all = all + accesses;
+    all.insert(all.end(), accesses.begin(), accesses.end());
   return all;
 }
 
