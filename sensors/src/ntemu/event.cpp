@@ -230,9 +230,13 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
 }
 
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
-  Event->sets.fetch_add(1, std::memory_order_relaxed);
   const bool held = Event->state.load(std::memory_order_relaxed) != ntemu::kEventSignalled;
-  if (held && Event->systemLock != nullptr) pthread_mutex_unlock(&Event->systemLock->mutex);
+  if (held) {  // by this thread: nobody else counts now
+    Event->sets.store(Event->sets.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    if (Event->systemLock != nullptr) pthread_mutex_unlock(&Event->systemLock->mutex);
+  } else {
+    Event->sets.fetch_add(1, std::memory_order_relaxed);
+  }
   const uint32_t previous =
       Event->state.exchange(ntemu::kEventSignalled, std::memory_order_release);
   if (previous == ntemu::kEventHeldWithSleepers) {
