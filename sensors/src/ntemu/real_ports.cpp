@@ -67,7 +67,7 @@ void Out16(uint32_t port, uint16_t value) {
 void Out32(uint32_t port, uint32_t value) {
   outl(value, static_cast<unsigned short>(port));
 }
-constexpr PortRoutines kRealPorts{In8, In16, In32, Out8, Out16, Out32};
+constexpr PortRoutines kRealPorts{In8, In16, In32, Out8, Out16, Out32, true};
 }  // namespace
 
 const PortRoutines* RealPortSpace::Direct() const {

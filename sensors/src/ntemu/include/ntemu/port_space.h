@@ -60,6 +60,9 @@ struct PortRoutines {
   void (*out8)(uint32_t port, uint8_t value);
   void (*out16)(uint32_t port, uint16_t value);
   void (*out32)(uint32_t port, uint32_t value);
+  // The routines are the processor's own in and out instructions, which the
+  // HAL may then issue inline instead of calling them.
+  bool processorInstructions = false;
 };
 
 class PortSpace {
