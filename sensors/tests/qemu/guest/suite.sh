@@ -7,11 +7,11 @@
 parts=$(echo "${OMZI2C_PARTS:?}" | tr ',' ' ')
 failed_parts=
 for part in $parts; do
-  echo "=== part $part"
+  echo "=== part $part (at $(cut -d' ' -f1 /proc/uptime) s of the boot)"
   if sh "/test/$part.sh"; then
-    echo "=== part $part: PASS"
+    echo "=== part $part: PASS (at $(cut -d' ' -f1 /proc/uptime) s)"
   else
-    echo "=== part $part: FAIL"
+    echo "=== part $part: FAIL (at $(cut -d' ' -f1 /proc/uptime) s)"
     failed_parts="$failed_parts $part"
   fi
 done
