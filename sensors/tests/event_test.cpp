@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/file.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "ntemu/event.h"
 
@@ -38,19 +40,89 @@ TEST(SynchronizationEvent, ReleasesOneWaiterPerSet) {
   EXPECT_FALSE(ntemu::IsSignalled(event));  // consumed by the waiter
 }
 
+// Every thread that takes the event is alone inside until it sets it again,
+// whichever way it waited (spinning, yielding or asleep).
+TEST(SynchronizationEvent, AdmitsOneThreadAtATime) {
+  KEVENT event;
+  ntemu::InitializeSynchronizationEvent(event, true);
+  std::atomic<int> inside{0};
+  int overlaps = 0;
+  long entries = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        if (inside.fetch_add(1) != 0) ++overlaps;
+        ++entries;  // guarded by the event alone
+        inside.fetch_sub(1);
+        KeSetEvent(&event, 0, FALSE);
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(overlaps, 0);
+  EXPECT_EQ(entries, 4 * 20000);
+  EXPECT_EQ(event.waits.load(), 4u * 20000);
+  EXPECT_TRUE(ntemu::IsSignalled(event));
+}
+
+TEST(SynchronizationEvent, ASleepingWaiterIsWokenBySet) {
+  KEVENT event;
+  ntemu::InitializeSynchronizationEvent(event, false);
+  std::thread waiter([&] {
+    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+    KeSetEvent(&event, 0, FALSE);
+  });
+  // The waiter marks the event once it has given up spinning and sleeps.
+  while (event.state.load() != ntemu::kEventHeldWithSleepers)
+    std::this_thread::yield();
+  EXPECT_EQ(KeSetEvent(&event, 0, FALSE), 0);
+  waiter.join();
+  EXPECT_TRUE(ntemu::IsSignalled(event));
+}
+
+// Files of the shared bus lock go to a folder of the test's own.
 class SystemWideLock : public ::testing::Test {
  protected:
-  std::string name = "\\OmziTestEvent" + std::to_string(getpid());
-  void TearDown() override { unlink(ntemu::SystemWideLockPath(name).c_str()); }
-
-  // True when another open file description can take the lock right now.
-  bool LockIsFree() {
-    const int fd = open(ntemu::SystemWideLockPath(name).c_str(), O_RDWR);
-    if (fd < 0) return false;
-    const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    close(fd);
-    return free;
+  std::string name = "\\OmziTestEvent";
+  void SetUp() override {
+    char folder[] = "/tmp/omzi2c-event-test.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+    ntemu::SetSystemWideLockFolder(folder_);
   }
+  void TearDown() override {
+    unlink(ntemu::SystemWideLockPath(name).c_str());
+    rmdir(folder_.c_str());
+    ntemu::SetSystemWideLockFolder("");
+  }
+
+  // Runs `hold` in a child process that takes the shared bus lock through an
+  // event of its own; returns once the child says it is holding it.
+  pid_t ChildHolding() {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+      KEVENT event;
+      ntemu::InitializeSynchronizationEvent(event, true);
+      std::string error;
+      if (!ntemu::AttachSystemWideLock(event, name, &error)) _exit(3);
+      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+      if (write(ready[1], "x", 1) != 1) _exit(4);
+      pause();  // dies holding the lock when killed
+      _exit(0);
+    }
+    char byte = 0;
+    const bool held = child > 0 && read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    close(ready[1]);
+    return held ? child : -1;
+  }
+
+  std::string folder_;
 };
 
 TEST_F(SystemWideLock, HeldBetweenWaitAndSet) {
@@ -58,48 +130,65 @@ TEST_F(SystemWideLock, HeldBetweenWaitAndSet) {
   ntemu::InitializeSynchronizationEvent(event, true);
   std::string error;
   ASSERT_TRUE(ntemu::AttachSystemWideLock(event, name, &error)) << error;
-  EXPECT_TRUE(LockIsFree());
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Free);
   KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-  EXPECT_FALSE(LockIsFree());
-  KeSetEvent(&event, 0, FALSE);
-  EXPECT_TRUE(LockIsFree());
-  KeSetEvent(&event, 0, FALSE);  // setting a free event leaves the lock alone
-  EXPECT_TRUE(LockIsFree());
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Held);
+  EXPECT_EQ(KeSetEvent(&event, 0, FALSE), 0);
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Free);
+  EXPECT_EQ(KeSetEvent(&event, 0, FALSE), 1);  // setting a free event leaves the lock alone
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Free);
+  EXPECT_EQ(ntemu::DeadHoldersRecovered(name), 0u);
   ntemu::DetachSystemWideLock(event);
 }
 
 TEST_F(SystemWideLock, AHolderThatDiesDoesNotLeaveTheBusLocked) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    KEVENT event;
-    ntemu::InitializeSynchronizationEvent(event, true);
-    std::string error;
-    if (!ntemu::AttachSystemWideLock(event, name, &error)) _exit(3);
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    if (write(ready[1], "x", 1) != 1) _exit(4);
-    pause();  // dies holding the lock when killed
-    _exit(0);
-  }
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  EXPECT_FALSE(LockIsFree());  // the other process holds the bus
+  const pid_t child = ChildHolding();
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Held);
   kill(child, SIGKILL);
   int status = 0;
   waitpid(child, &status, 0);
-  EXPECT_TRUE(LockIsFree());
+  ASSERT_TRUE(WIFSIGNALED(status));
 
   KEVENT event;
   ntemu::InitializeSynchronizationEvent(event, true);
   std::string error;
   ASSERT_TRUE(ntemu::AttachSystemWideLock(event, name, &error)) << error;
   KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);  // does not hang
+  EXPECT_EQ(ntemu::DeadHoldersRecovered(name), 1u);  // taken over from the dead holder
+  KeSetEvent(&event, 0, FALSE);
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Free);
+  ntemu::DetachSystemWideLock(event);
+}
+
+TEST_F(SystemWideLock, AProbeAlsoRecoversFromADeadHolder) {
+  const pid_t child = ChildHolding();
+  ASSERT_GT(child, 0);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::HolderDied);
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Free);
+  EXPECT_EQ(ntemu::DeadHoldersRecovered(name), 1u);
+}
+
+TEST_F(SystemWideLock, AFileOfAnotherLayoutIsSetUpAfresh) {
+  const std::string path = ntemu::SystemWideLockPath(name);
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);  // as an older lock file was
+  ASSERT_GE(fd, 0);
+  close(fd);
+  KEVENT event;
+  ntemu::InitializeSynchronizationEvent(event, true);
+  std::string error;
+  ASSERT_TRUE(ntemu::AttachSystemWideLock(event, name, &error)) << error;
+  KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Held);
   KeSetEvent(&event, 0, FALSE);
   ntemu::DetachSystemWideLock(event);
-  close(ready[0]);
-  close(ready[1]);
+}
+
+TEST_F(SystemWideLock, MissingFileProbesAsMissing) {
+  EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Missing);
+  EXPECT_EQ(ntemu::DeadHoldersRecovered(name), 0u);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 # Checks the linked driver image: a native-subsystem PE whose entry point is
 # DriverEntry, that imports from ntoskrnl.exe and HAL.dll and nothing else,
-# and exports nothing.
-#   cmake -DOBJDUMP=... -DNM=... -DIMAGE=omzi2c.sys -P check_driver_image.cmake
+# and exports nothing. With DEBUG_IMAGE, IMAGE is the stripped release image
+# (no symbols, smaller) and DEBUG_IMAGE its copy with symbols, which names
+# DriverEntry at the same entry point.
+#   cmake -DOBJDUMP=... -DNM=... -DIMAGE=omzi2c.sys [-DDEBUG_IMAGE=omzi2c-debug.sys]
+#         -P check_driver_image.cmake
 foreach(var OBJDUMP NM IMAGE)
   if(NOT ${var})
     message(FATAL_ERROR "${var} not set")
@@ -49,7 +52,32 @@ string(REGEX MATCH "AddressOfEntryPoint[ \t]+([0-9a-fA-F]+)" _ "${headers}")
 set(entry_rva "${CMAKE_MATCH_1}")
 string(REGEX MATCH "ImageBase[ \t]+([0-9a-fA-F]+)" _ "${headers}")
 set(image_base "${CMAKE_MATCH_1}")
-execute_process(COMMAND ${NM} ${IMAGE} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+set(symbol_image "${IMAGE}")
+if(DEBUG_IMAGE)
+  if(NOT EXISTS "${DEBUG_IMAGE}")
+    message(FATAL_ERROR "no debug image at ${DEBUG_IMAGE}")
+  endif()
+  execute_process(COMMAND ${NM} ${IMAGE} OUTPUT_VARIABLE shipped ERROR_VARIABLE ignored)
+  if(shipped MATCHES "[0-9a-fA-F]+ [A-Za-z] ")
+    message(FATAL_ERROR "the release image still carries symbols")
+  endif()
+  file(SIZE "${IMAGE}" image_size)
+  file(SIZE "${DEBUG_IMAGE}" debug_size)
+  if(NOT image_size LESS debug_size)
+    message(FATAL_ERROR "the release image (${image_size} bytes) is not smaller than the "
+                        "debug image (${debug_size} bytes)")
+  endif()
+  execute_process(COMMAND ${OBJDUMP} -p ${DEBUG_IMAGE} OUTPUT_VARIABLE debug_headers)
+  string(REGEX MATCH "AddressOfEntryPoint[ \t]+([0-9a-fA-F]+)" _ "${debug_headers}")
+  set(debug_entry "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "AddressOfEntryPoint[ \t]+([0-9a-fA-F]+)" _ "${headers}")
+  if(NOT debug_entry STREQUAL CMAKE_MATCH_1)
+    message(FATAL_ERROR "the debug image's entry point (${debug_entry}) is not the release "
+                        "image's (${CMAKE_MATCH_1})")
+  endif()
+  set(symbol_image "${DEBUG_IMAGE}")
+endif()
+execute_process(COMMAND ${NM} ${symbol_image} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NM} failed")
 endif()
@@ -63,5 +91,9 @@ math(EXPR entry "0x${image_base} + 0x${entry_rva}" OUTPUT_FORMAT HEXADECIMAL)
 math(EXPR expected "0x${driver_entry}" OUTPUT_FORMAT HEXADECIMAL)
 if(NOT entry EQUAL expected)
   message(FATAL_ERROR "entry point ${entry} is not _DriverEntry@8 (${expected})")
+endif()
+if(DEBUG_IMAGE)
+  message(STATUS "${IMAGE}: stripped, ${image_size} bytes (symbols in ${debug_size} bytes of "
+                 "${DEBUG_IMAGE})")
 endif()
 message(STATUS "${IMAGE}: native, entry _DriverEntry@8, imports ntoskrnl.exe/HAL.dll only")

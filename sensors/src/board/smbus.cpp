@@ -21,7 +21,7 @@ SmbusDevice* SmbusBus::Find(SlaveAddress address) const {
 
 bool SmbusBus::Record(SmbusProtocol protocol, SlaveAddress address, uint8_t command,
                       bool acknowledged) {
-  log_.push_back({protocol, address, command, acknowledged});
+  if (keepLog_) log_.push_back({protocol, address, command, acknowledged});
   return acknowledged;
 }
 
@@ -38,7 +38,7 @@ bool SmbusBus::ReceiveByte(SlaveAddress address, uint8_t* byte) {
 
 bool SmbusBus::SendByte(SlaveAddress address, uint8_t byte) {
   SmbusDevice* device = Find(address);
-  sent_.push_back(byte);
+  if (keepLog_) sent_.push_back(byte);
   return Record(SmbusProtocol::SendByte, address, byte,
                 device != nullptr && device->SendByte(byte));
 }
@@ -51,7 +51,7 @@ bool SmbusBus::ReadByte(SlaveAddress address, uint8_t command, uint8_t* byte) {
 
 bool SmbusBus::WriteByte(SlaveAddress address, uint8_t command, uint8_t byte) {
   SmbusDevice* device = Find(address);
-  sent_.push_back(byte);
+  if (keepLog_) sent_.push_back(byte);
   return Record(SmbusProtocol::WriteByte, address, command,
                 device != nullptr && device->WriteByte(command, byte));
 }
@@ -64,7 +64,7 @@ bool SmbusBus::ReadWord(SlaveAddress address, uint8_t command, uint8_t (&wire)[2
 
 bool SmbusBus::WriteWord(SlaveAddress address, uint8_t command, const uint8_t (&wire)[2]) {
   SmbusDevice* device = Find(address);
-  sent_.insert(sent_.end(), wire, wire + 2);
+  if (keepLog_) sent_.insert(sent_.end(), wire, wire + 2);
   return Record(SmbusProtocol::WriteWord, address, command,
                 device != nullptr && device->WriteWord(command, wire));
 }
@@ -79,7 +79,7 @@ bool SmbusBus::BlockRead(SlaveAddress address, uint8_t command, std::vector<uint
 bool SmbusBus::BlockWrite(SlaveAddress address, uint8_t command,
                           const std::vector<uint8_t>& block) {
   SmbusDevice* device = Find(address);
-  sent_.insert(sent_.end(), block.begin(), block.end());
+  if (keepLog_) sent_.insert(sent_.end(), block.begin(), block.end());
   return Record(SmbusProtocol::BlockWrite, address, command,
                 device != nullptr && device->BlockWrite(command, block));
 }

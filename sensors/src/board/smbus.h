@@ -97,6 +97,9 @@ class SmbusBus {
     log_.clear();
     sent_.clear();
   }
+  // Whether transactions and sent data are logged (they are unless told):
+  // a long-running session, or a benchmark, has no use for the log.
+  void KeepLog(bool keep) { keepLog_ = keep; }
 
  private:
   SmbusDevice* Find(SlaveAddress address) const;
@@ -105,6 +108,7 @@ class SmbusBus {
   std::map<SlaveAddress, SmbusDevice*> devices_;
   std::vector<SmbusTransaction> log_;
   std::vector<uint8_t> sent_;
+  bool keepLog_ = true;
 };
 
 }  // namespace board

@@ -3,6 +3,7 @@
 #include <omzi2c/omzi2c.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace omzi2c::client {
@@ -38,7 +39,32 @@ std::vector<uint8_t> PortRecord(PortWidth width, uint32_t port, uint32_t value) 
   return record;
 }
 
+// The short record of a read, on the stack.
+std::array<uint8_t, kSmbShortRecordLength> ShortRecord(uint8_t chip, uint8_t command,
+                                                       uint8_t count) {
+  std::array<uint8_t, kSmbShortRecordLength> record{};
+  record[kSmbAddressOffset] = AddressByte(chip);
+  record[kSmbCommandOffset] = command;
+  record[kSmbCountOffset] = count;
+  return record;
+}
+
 }  // namespace
+
+void Transport::ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength,
+                            uint32_t outputLength, Response* response) {
+  *response = Control(code, std::vector<uint8_t>(input, input + inputLength), outputLength);
+}
+
+void Client::ReceiveBytes(uint8_t chip, uint8_t count, Response* into) {
+  const auto record = ShortRecord(chip, 0, count);
+  transport_.ControlInto(kIoctlReceiveBytes, record.data(), record.size(), count, into);
+}
+
+void Client::ReadWithCommand(uint8_t chip, uint8_t command, uint8_t count, Response* into) {
+  const auto record = ShortRecord(chip, command, count);
+  transport_.ControlInto(kIoctlReadWithCommand, record.data(), record.size(), count, into);
+}
 
 Response Client::ReceiveBytes(uint8_t chip, uint8_t count) {
   return transport_.Control(kIoctlReceiveBytes,

@@ -45,20 +45,27 @@ DeviceTransport::~DeviceTransport() {
 Response DeviceTransport::Control(uint32_t code, const std::vector<uint8_t>& input,
                                   uint32_t outputLength) {
   Response response;
-  response.reply.assign(outputLength, 0);
-  IO_STATUS_BLOCK status = {};
-  std::vector<uint8_t> in = input;  // the call takes a non-const buffer
-  const LONG result = NativeDeviceIoControl()(
-      static_cast<HANDLE>(handle_), nullptr, nullptr, nullptr, &status, code,
-      in.empty() ? nullptr : in.data(), static_cast<ULONG>(in.size()),
-      response.reply.empty() ? nullptr : response.reply.data(), outputLength);
-  response.status = static_cast<uint32_t>(result);
-  // Error statuses copy nothing back; the status block is not meaningful then.
-  const bool error = (response.status >> 30) == 3;
-  response.transferred = error ? 0 : static_cast<uint32_t>(status.Information);
-  if (response.transferred > outputLength) response.transferred = outputLength;
-  response.reply.resize(response.transferred);
+  ControlInto(code, input.data(), static_cast<uint32_t>(input.size()), outputLength, &response);
   return response;
+}
+
+void DeviceTransport::ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength,
+                                  uint32_t outputLength, Response* response) {
+  static const NtDeviceIoControlFileRoutine control = NativeDeviceIoControl();
+  response->reply.resize(outputLength);
+  response->errorReply.clear();
+  IO_STATUS_BLOCK status = {};
+  // The call takes a non-const input buffer; a buffered request only reads it.
+  const LONG result =
+      control(static_cast<HANDLE>(handle_), nullptr, nullptr, nullptr, &status, code,
+              inputLength == 0 ? nullptr : const_cast<uint8_t*>(input), inputLength,
+              outputLength == 0 ? nullptr : response->reply.data(), outputLength);
+  response->status = static_cast<uint32_t>(result);
+  // Error statuses copy nothing back; the status block is not meaningful then.
+  const bool error = (response->status >> 30) == 3;
+  response->transferred = error ? 0 : static_cast<uint32_t>(status.Information);
+  if (response->transferred > outputLength) response->transferred = outputLength;
+  response->reply.resize(response->transferred);
 }
 
 }  // namespace omzi2c::client

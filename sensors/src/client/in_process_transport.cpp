@@ -9,23 +9,27 @@ namespace omzi2c::client {
 Response InProcessTransport::Control(uint32_t code, const std::vector<uint8_t>& input,
                                      uint32_t outputLength) {
   Response response;
-  response.reply.assign(outputLength, 0);
-  const ntemu::IoResult io =
-      ntemu::DeviceIoControl(device_, code, input.data(), static_cast<ULONG>(input.size()),
-                             response.reply.data(), outputLength);
-  response.status = static_cast<uint32_t>(io.status);
-  response.transferred = io.bytesReturned;
-  response.reply.resize(io.bytesReturned);
+  ControlInto(code, input.data(), static_cast<uint32_t>(input.size()), outputLength, &response);
+  return response;
+}
+
+void InProcessTransport::ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength,
+                                     uint32_t outputLength, Response* response) {
+  response->reply.resize(outputLength);
+  const ntemu::IoCompletion& io =
+      slot_.DeviceIoControl(code, input, inputLength, response->reply.data(), outputLength);
+  response->status = static_cast<uint32_t>(io.status);
+  response->transferred = io.bytesReturned;
+  response->reply.resize(io.bytesReturned);
+  response->errorReply.clear();
   // The driver writes both bytes of the reply and reports as many as the
   // output buffer takes; the system buffer always has room for both.
   const bool reading = code == kIoctlReceiveBytes || code == kIoctlReadWithCommand ||
                        code == kIoctlBlockRead || code == kIoctlExchangeMessage;
-  if (reading && !response.Succeeded() && io.information != 0 &&
-      io.systemBuffer.size() >= kSmbErrorReplyLength) {
-    response.errorReply.assign(io.systemBuffer.begin(),
-                               io.systemBuffer.begin() + kSmbErrorReplyLength);
+  if (reading && !response->Succeeded() && io.information != 0 &&
+      slot_.SystemBufferLength() >= kSmbErrorReplyLength) {
+    response->errorReply.assign(slot_.SystemBuffer(), slot_.SystemBuffer() + kSmbErrorReplyLength);
   }
-  return response;
 }
 
 }  // namespace omzi2c::client

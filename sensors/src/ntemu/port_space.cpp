@@ -86,6 +86,7 @@ PortSpace* installed = nullptr;
 
 void InstallPortSpace(PortSpace* space) {
   installed = space;
+  ChoosePortRoutines();
 }
 
 PortSpace& CurrentPortSpace() {
@@ -93,10 +94,10 @@ PortSpace& CurrentPortSpace() {
 }
 
 ScopedPortSpace::ScopedPortSpace(PortSpace* space) : previous_(installed) {
-  installed = space;
+  InstallPortSpace(space);
 }
 ScopedPortSpace::~ScopedPortSpace() {
-  installed = previous_;
+  InstallPortSpace(previous_);
 }
 
 }  // namespace ntemu

@@ -48,7 +48,37 @@ void RealPortSpace::Write(uint32_t port, Width width, uint32_t value) {
   }
 }
 
+namespace {
+uint8_t In8(uint32_t port) {
+  return inb(static_cast<unsigned short>(port));
+}
+uint16_t In16(uint32_t port) {
+  return inw(static_cast<unsigned short>(port));
+}
+uint32_t In32(uint32_t port) {
+  return inl(static_cast<unsigned short>(port));
+}
+void Out8(uint32_t port, uint8_t value) {
+  outb(value, static_cast<unsigned short>(port));
+}
+void Out16(uint32_t port, uint16_t value) {
+  outw(value, static_cast<unsigned short>(port));
+}
+void Out32(uint32_t port, uint32_t value) {
+  outl(value, static_cast<unsigned short>(port));
+}
+constexpr PortRoutines kRealPorts{In8, In16, In32, Out8, Out16, Out32, true};
+}  // namespace
+
+const PortRoutines* RealPortSpace::Direct() const {
+  return &kRealPorts;
+}
+
 #else
+
+const PortRoutines* RealPortSpace::Direct() const {
+  return nullptr;
+}
 
 bool RealPortSpace::Acquire(std::string* error) {
   *error = "real I/O ports exist only on x86";

@@ -16,16 +16,17 @@ TraceSink* installed = nullptr;
 
 void InstallTraceSink(TraceSink* sink) {
   installed = sink;
+  ChoosePortRoutines();
 }
 TraceSink* CurrentTraceSink() {
   return installed;
 }
 
 ScopedTraceSink::ScopedTraceSink(TraceSink* sink) : previous_(installed) {
-  installed = sink;
+  InstallTraceSink(sink);
 }
 ScopedTraceSink::~ScopedTraceSink() {
-  installed = previous_;
+  InstallTraceSink(previous_);
 }
 
 }  // namespace ntemu

@@ -4,7 +4,8 @@
 #   /bin/busybox           from the cache (applets linked at start)
 #   /lib/omzi2c-modules/   the cached kernel modules and their load order
 #   /test/run.sh           the guest test script
-#   /test/lib.sh           guest/lib.sh, shared by the guest scripts
+#   /test/NAME.sh          every guest script (lib.sh, shared by them all, and
+#                          the parts suite.sh runs)
 #   /test/bin/NAME         each static binary given
 # Usage: mkinitrd.sh CACHE OUTPUT GUEST-SCRIPT [BINARY...]
 set -euo pipefail
@@ -23,7 +24,7 @@ install -m 755 "$here/guest/init" "$root/init"
 install -m 755 "$cache/busybox" "$root/bin/busybox"
 install -m 644 "$cache"/modules/*.ko "$cache/modules/load-order" "$root/lib/omzi2c-modules/"
 install -m 644 "$script" "$root/test/run.sh"
-install -m 644 "$here/guest/lib.sh" "$root/test/lib.sh"
+install -m 644 "$here"/guest/*.sh "$root/test/"
 for binary in "$@"; do
   if LC_ALL=C readelf -l "$binary" 2>/dev/null | grep -q 'INTERP'; then
     echo "mkinitrd: $binary is dynamically linked; the guest has no libraries" >&2

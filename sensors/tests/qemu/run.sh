@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # One QEMU test: fetches the guest's kernel and busybox (once, into CACHE),
 # builds an initramfs with the guest script of TEST and the given static
-# binaries, boots q35 and reports the guest's verdict as the exit status
-# (77: skipped, where QEMU or the guest's kernel cannot be had).
+# binaries, boots the machine and reports the guest's verdict as the exit
+# status (77: skipped, where QEMU or the guest's kernel cannot be had).
 #
 # Usage: run.sh --cache DIR --work DIR --test TEST [options] [BINARY...]
-#   TEST                harness | harness_smbus_off | omzi2c | omzi2c_smbus_off | bench | pc_no_pm
-#                       (the guest script guest/TEST.sh)
-#   BINARY...           static binaries for the guest's PATH (omzi2c, pci_probe, i2c_rate)
-#   --machine M         QEMU machine (default q35; the *_smbus_off tests use q35,smbus=off)
+#   TEST                suite | harness | omzi2c | absent | bench (the guest script
+#                       guest/TEST.sh; suite runs the parts named by --param parts=...)
+#   BINARY...           static binaries for the guest's PATH (omzi2c, pci_probe,
+#                       i2c_rate, port_floor)
+#   --machine M         QEMU machine (default q35)
 #   --vid V --did D --func F
 #                       the SMBus host's PCI IDs and function the guest expects
 #                       and passes to omzi2c (default 0x8086 0x2930 3)
@@ -52,12 +53,7 @@ if [[ ! -f "$script" ]]; then
   echo "run.sh: no guest script $script" >&2
   exit 1
 fi
-if [[ -z "$machine" ]]; then
-  case "$test" in
-    *_smbus_off) machine=q35,smbus=off ;;
-    *) machine=q35 ;;
-  esac
-fi
+machine=${machine:-q35}
 
 # What the machine lacks is a skip (exit 77, the reason on one line), not a
 # failure.

@@ -1,7 +1,6 @@
 #include "support/driver_harness.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "requests.h"
 
@@ -49,13 +48,11 @@ ntemu::IoResult DriverHarness::SendTo(uint8_t majorFunction) {
 }
 
 uint64_t DriverHarness::EventWaits() {
-  std::lock_guard<std::mutex> lock(event_.mutex);
-  return event_.waits;
+  return event_.waits.load();
 }
 
 uint64_t DriverHarness::EventSets() {
-  std::lock_guard<std::mutex> lock(event_.mutex);
-  return event_.sets;
+  return event_.sets.load();
 }
 
 std::vector<uint8_t> SmbRecord(uint8_t address, uint8_t command, uint8_t count,

@@ -205,6 +205,10 @@ SpinLockRoutine KernelRoutine(const char* name) {
 
 }  // namespace
 
+// This HAL reaches the board's ports through the space it holds at every
+// access: there are no routines to choose when a space is installed.
+void ntemu::ChoosePortRoutines() {}
+
 extern "C" {
 
 __declspec(dllexport) UCHAR WINAPI READ_PORT_UCHAR(PUCHAR Port) {

@@ -1,4 +1,7 @@
-# Shared by the guest scripts (busybox sh). Every check prints one line:
+# Shared by the guest scripts (busybox sh), which may run one after another
+# in the same boot: what one part writes to the EEPROMs it records with
+# `remember`, so that every later part knows the chips' contents. Every
+# check prints one line:
 #   ok: WHAT            or            FAILED: WHAT (details)
 # and a failed check counts in $failures; the script ends with `finish`.
 failures=0
@@ -30,10 +33,12 @@ run_status() {
   eval "$_e=\"\$(cat /tmp/run.err)\""
 }
 
-# The kernel's SMBus driver: loads the modules in dependency order.
+# The kernel's SMBus driver: loads the modules in dependency order (those
+# an earlier part of the boot loaded stay as they are).
 load_kernel_smbus() {
   local name
   for name in $(cat /lib/omzi2c-modules/load-order); do
+    [ -d "/sys/module/$(echo "$name" | tr - _)" ] && continue
     if insmod "/lib/omzi2c-modules/$name.ko"; then
       ok "insmod $name"
     else
@@ -44,14 +49,20 @@ load_kernel_smbus() {
 }
 
 # Prints the number N of the /dev/i2c-N that belongs to the kernel's
-# SMBus host driver, or nothing.
+# SMBus host driver (of KIND i801 or piix4 if given, else either), or nothing.
 kernel_smbus_bus() {
-  local adapter
+  local adapter kind
   for adapter in /sys/class/i2c-adapter/i2c-*; do
     [ -e "$adapter/name" ] || continue
     case "$(cat "$adapter/name")" in
-      *I801*|*i801*|*PIIX4*|*piix4*) echo "${adapter##*/i2c-}"; return 0 ;;
+      *I801*|*i801*) kind=i801 ;;
+      *PIIX4*|*piix4*) kind=piix4 ;;
+      *) continue ;;
     esac
+    if [ -z "$1" ] || [ "$1" = "$kind" ]; then
+      echo "${adapter##*/i2c-}"
+      return 0
+    fi
   done
 }
 
@@ -85,6 +96,11 @@ finish() {
 # remember CHIP REG VALUE: the test wrote VALUE at REG of CHIP.
 remember() {
   echo "$(($2 & 0xff)) $(printf '0x%02x' $(($3)))" >>"/tmp/expected.$(($1))"
+}
+
+# expected_byte CHIP REG: what the test expects at REG of CHIP, "0xNN".
+expected_byte() {
+  expected_image "$1" | sed -n "$(($2 + 1))p"
 }
 
 # expected_image CHIP: 256 lines "0xNN", register 0x00 first.

@@ -26,6 +26,11 @@ class Transport {
   virtual ~Transport() = default;
   virtual Response Control(uint32_t code, const std::vector<uint8_t>& input,
                            uint32_t outputLength) = 0;
+  // The same request with the outcome in `response`, whose buffers are kept
+  // from one request to the next: a transport that overrides it allocates
+  // nothing per request once they have grown. By default, Control above.
+  virtual void ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength,
+                           uint32_t outputLength, Response* response);
 };
 
 enum class PortWidth : uint32_t { Byte = 0, Word = 1, Dword = 2 };
@@ -48,6 +53,11 @@ class Client {
   Response PortRead(PortWidth width, uint32_t port);
   Response PortWrite(PortWidth width, uint32_t port, uint32_t value);
   Response Raw(uint32_t code, const std::vector<uint8_t>& input, uint32_t outputLength);
+
+  // Reuse-friendly reads: the outcome lands in `into`, whose buffers are
+  // kept, so that a loop of them allocates nothing once they have grown.
+  void ReceiveBytes(uint8_t chip, uint8_t count, Response* into);
+  void ReadWithCommand(uint8_t chip, uint8_t command, uint8_t count, Response* into);
 
   // The value of a successful port read (little-endian at offset 8).
   static uint32_t PortValue(const Response& response, PortWidth width);

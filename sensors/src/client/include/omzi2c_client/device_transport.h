@@ -17,6 +17,9 @@ class DeviceTransport : public Transport {
   ~DeviceTransport() override;
   Response Control(uint32_t code, const std::vector<uint8_t>& input,
                    uint32_t outputLength) override;
+  // Reuses the caller's reply buffer: nothing allocated once it has grown.
+  void ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength, uint32_t outputLength,
+                   Response* response) override;
 
  private:
   explicit DeviceTransport(void* handle) : handle_(handle) {}

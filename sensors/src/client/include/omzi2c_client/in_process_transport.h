@@ -2,20 +2,23 @@
 // requests go through the stand-in's I/O manager as buffered device control.
 #pragma once
 
+#include "ntemu/io_manager.h"
 #include "omzi2c_client/client.h"
-
-struct _DEVICE_OBJECT;
 
 namespace omzi2c::client {
 
+// Requests reuse the transport's IRP, stack location and system buffer: one
+// transport serves one thread at a time (give each client thread its own).
 class InProcessTransport : public Transport {
  public:
-  explicit InProcessTransport(_DEVICE_OBJECT* device) : device_(device) {}
+  explicit InProcessTransport(PDEVICE_OBJECT device) : slot_(device) {}
   Response Control(uint32_t code, const std::vector<uint8_t>& input,
                    uint32_t outputLength) override;
+  void ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength, uint32_t outputLength,
+                   Response* response) override;
 
  private:
-  _DEVICE_OBJECT* device_;
+  ntemu::RequestSlot slot_;
 };
 
 }  // namespace omzi2c::client

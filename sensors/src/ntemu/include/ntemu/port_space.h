@@ -52,11 +52,27 @@ inline PortAccess Out32(uint32_t port, uint32_t value) {
   return {Direction::Write, Width::Dword, port, value};
 }
 
+// Port routines the HAL may call straight, one per width and direction.
+struct PortRoutines {
+  uint8_t (*in8)(uint32_t port);
+  uint16_t (*in16)(uint32_t port);
+  uint32_t (*in32)(uint32_t port);
+  void (*out8)(uint32_t port, uint8_t value);
+  void (*out16)(uint32_t port, uint16_t value);
+  void (*out32)(uint32_t port, uint32_t value);
+  // The routines are the processor's own in and out instructions, which the
+  // HAL may then issue inline instead of calling them.
+  bool processorInstructions = false;
+};
+
 class PortSpace {
  public:
   virtual ~PortSpace() = default;
   virtual uint32_t Read(uint32_t port, Width width) = 0;
   virtual void Write(uint32_t port, Width width, uint32_t value) = 0;
+  // Routines that reach this space with no virtual call in between (real
+  // ports), or null. The HAL calls them when nothing is traced.
+  virtual const PortRoutines* Direct() const { return nullptr; }
 };
 
 // Logs every access in order and answers reads from a per-port script:
@@ -98,6 +114,12 @@ class OpenBusPortSpace : public PortSpace {
 
 void InstallPortSpace(PortSpace* space);  // nullptr: back to the open bus
 PortSpace& CurrentPortSpace();
+
+// The HAL's port routines are chosen whenever the port space or the trace
+// sink changes (once per session), not tested at every access: the space's
+// direct routines when it has them and nothing is traced, else routines that
+// go through the installed space and report to the trace sink.
+void ChoosePortRoutines();
 
 class ScopedPortSpace {
  public:

@@ -19,6 +19,8 @@ class RealPortSpace : public PortSpace {
   static std::string RefusalReason(int errorNumber, bool root);
   uint32_t Read(uint32_t port, Width width) override;
   void Write(uint32_t port, Width width, uint32_t value) override;
+  // inb/outb and their wider kin, called by the HAL with nothing in between.
+  const PortRoutines* Direct() const override;
 };
 
 }  // namespace ntemu
