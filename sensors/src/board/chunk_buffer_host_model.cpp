@@ -105,6 +105,7 @@ void ChunkBufferHostModel::WriteData(uint8_t index, uint8_t value) {
 
 void ChunkBufferHostModel::WriteProtocol(uint8_t value) {
   state_.protocol = value;
+  StartCommandWritten(state_.phase != ChunkBufferPhase::Idle);
   if (faults_.neverStarts) return;
   if (state_.phase == ChunkBufferPhase::Working || state_.phase == ChunkBufferPhase::Releasing) {
     ++state_.startsWhileBusy;

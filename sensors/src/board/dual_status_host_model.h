@@ -20,6 +20,7 @@
 
 #include <cstdint>
 
+#include "board/start_watch.h"
 #include "board/host_transaction.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
@@ -68,7 +69,7 @@ struct DualStatusState {
   uint32_t aborts = 0;
 };
 
-class DualStatusHostModel : public PortHandler {
+class DualStatusHostModel : public PortHandler, public StartWatch {
  public:
   DualStatusHostModel(SmbusBus& bus, uint16_t base);
 

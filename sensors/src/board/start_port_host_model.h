@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "board/start_watch.h"
 #include "board/host_transaction.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
@@ -75,7 +76,7 @@ struct StartPortState {
   uint32_t kills = 0;
 };
 
-class StartPortHostModel : public PortHandler {
+class StartPortHostModel : public PortHandler, public StartWatch {
  public:
   StartPortHostModel(SmbusBus& bus, uint16_t base);
 
