@@ -20,6 +20,7 @@ inline std::string ParametersFor(int chipset) {
   return "REGEDIT4\r\n"
          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters]\r\n"
          "\"I2CDriverEnable\"=dword:00000001\r\n"
+         "\"ISAPortDriverEnable\"=dword:00000001\r\n"
          "\"Chipset\"=dword:0000000" +
          std::string(1, "0123456789a"[chipset]) +
          "\r\n"
