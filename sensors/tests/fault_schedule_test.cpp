@@ -206,4 +206,33 @@ TEST(FaultSchedule, WrittenFormsStrikeWhereTheySay) {
   EXPECT_NE(patterns[0], patterns[2]);
 }
 
+// The controller models flag a start written while their transaction still
+// runs, and count every start command as a transaction.
+TEST(FaultSchedule, StartWhileRunningIsFlagged) {
+  struct Case {
+    int chipset;
+    uint32_t startOffset;
+    uint8_t start;
+  };
+  const Case cases[] = {
+      {2, board::byte_done::kControl, 0x48},
+      {4, board::paced_poll::kControl, 0x48},
+      {8, board::dual_status::kControl, 0x48},
+      {1, board::start_port::kStart, board::start_port::kGo},
+      {7, board::chunk_buffer::kProtocol, board::chunk_buffer::protocol::kByteData},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("Chipset " + std::to_string(c.chipset));
+    LoadedBoard loaded(c.chipset);
+    ASSERT_TRUE(loaded.driver.Loaded());
+    const uint32_t port = loaded.board.Config().smbBase + c.startOffset;
+    const uint64_t before = loaded.board.Transactions();
+    loaded.board.Ports().Write(port, board::Width::Byte, c.start);
+    EXPECT_EQ(loaded.board.Overlaps(), 0u);
+    loaded.board.Ports().Write(port, board::Width::Byte, c.start);  // still busy
+    EXPECT_EQ(loaded.board.Overlaps(), 1u);
+    EXPECT_EQ(loaded.board.Transactions(), before + 2);
+  }
+}
+
 }  // namespace
