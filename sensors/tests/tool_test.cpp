@@ -739,3 +739,37 @@ TEST(ToolChipsets, EveryKindServesEveryControlCode) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fault on a schedule from the command line: the transactions it names
+// fail, the others go through; a schedule it cannot read is bad usage.
+TEST(ToolFaults, ScheduledFaultStrikesTheTransactionsNamed) {
+  struct Case {
+    const char* fault;
+    int status;
+    std::vector<std::string> failedLines;
+  };
+  const Case cases[] = {
+      {"nak@2+2", 2, {"line 2:", "line 3:"}},
+      {"nak@4", 2, {"line 4:"}},
+      {"nak%100:5", 2, {"line 1:", "line 2:", "line 3:", "line 4:"}},
+      {"nak@0", 1, {}},
+      {"nak%0", 1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    const ToolRun run =
+        Tool({"--fault", c.fault, "shell"}, "send 0x50 0\nsend 0x50 0\nsend 0x50 0\nsend 0x50 0\n");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    size_t lines = 0;
+    for (size_t at = 0; (at = run.err.find("Send failed", at)) != std::string::npos; ++at)
+      ++lines;
+    EXPECT_EQ(lines, c.failedLines.size()) << run.err;
+    EXPECT_EQ(Contains(run.err, "bad fault schedule"), c.status == 1) << run.err;
+    for (const std::string& line : c.failedLines)
+      EXPECT_TRUE(Contains(run.err, line + " Error: Send failed")) << run.err;
+  }
+}
+
+}  // namespace

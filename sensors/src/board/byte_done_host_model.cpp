@@ -88,6 +88,7 @@ void ByteDoneHostModel::WriteControl(uint8_t value) {
     Kill();
     return;
   }
+  if (value & control::kStart) StartCommandWritten(state_.phase != ByteDonePhase::Idle);
   if ((value & control::kStart) && state_.phase == ByteDonePhase::Idle && !faults_.neverStarts) {
     Begin(value & control::kProtocolMask);
   }

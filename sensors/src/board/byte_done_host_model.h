@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "board/start_watch.h"
 #include "board/byte_registers.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
@@ -98,7 +99,7 @@ struct ByteDoneState {
   uint32_t pecRequests = 0;
 };
 
-class ByteDoneHostModel : public ByteRegisterHandler {
+class ByteDoneHostModel : public ByteRegisterHandler, public StartWatch {
  public:
   ByteDoneHostModel(SmbusBus& bus, uint16_t base);
 

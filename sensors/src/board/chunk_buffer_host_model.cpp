@@ -105,6 +105,10 @@ void ChunkBufferHostModel::WriteData(uint8_t index, uint8_t value) {
 
 void ChunkBufferHostModel::WriteProtocol(uint8_t value) {
   state_.protocol = value;
+  // A block left half-way (a bad count, a chunk wait given up) shows the
+  // host free; a start then drops it, and only a start while busy overlaps.
+  StartCommandWritten(state_.phase == ChunkBufferPhase::Working ||
+                      state_.phase == ChunkBufferPhase::Releasing);
   if (faults_.neverStarts) return;
   if (state_.phase == ChunkBufferPhase::Working || state_.phase == ChunkBufferPhase::Releasing) {
     ++state_.startsWhileBusy;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "board/start_watch.h"
 #include "board/byte_registers.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
@@ -96,7 +97,7 @@ struct ChunkBufferState {
   uint32_t strayAccesses = 0;    // below + 0x80, or at +0x86
 };
 
-class ChunkBufferHostModel : public ByteRegisterHandler {
+class ChunkBufferHostModel : public ByteRegisterHandler, public StartWatch {
  public:
   ChunkBufferHostModel(SmbusBus& bus, uint16_t base);
 

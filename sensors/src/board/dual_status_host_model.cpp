@@ -73,6 +73,7 @@ void DualStatusHostModel::WriteControl(uint8_t value) {
     state_.running = false;
     return;
   }
+  if (value & control::kStart) StartCommandWritten(state_.running);
   if ((value & control::kStart) && !state_.running && !faults_.neverStarts) {
     Begin(value & control::kProtocolMask);
   }

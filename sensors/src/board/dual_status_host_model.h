@@ -24,6 +24,7 @@
 #include "board/host_transaction.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
+#include "board/start_watch.h"
 
 namespace board {
 
@@ -69,7 +70,7 @@ struct DualStatusState {
   uint32_t aborts = 0;
 };
 
-class DualStatusHostModel : public ByteRegisterHandler {
+class DualStatusHostModel : public ByteRegisterHandler, public StartWatch {
  public:
   DualStatusHostModel(SmbusBus& bus, uint16_t base);
 

@@ -150,7 +150,10 @@ void EmbeddedControllerModel::Produce(uint8_t value) {
 
 void EmbeddedControllerModel::WriteRegister(uint8_t index, uint8_t value) {
   registers_[index] = value;
-  if (index == smb::kProtocol && value != 0) Start();
+  if (index == smb::kProtocol && value != 0) {
+    StartCommandWritten(running_);
+    Start();
+  }
 }
 
 void EmbeddedControllerModel::Start() {

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <deque>
 
+#include "board/start_watch.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
 
@@ -77,7 +78,7 @@ struct EmbeddedControllerCounters {
   uint32_t pecRequests = 0;
 };
 
-class EmbeddedControllerModel : public PortHandler {
+class EmbeddedControllerModel : public PortHandler, public StartWatch {
  public:
   EmbeddedControllerModel(SmbusBus& bus, uint16_t base);
 

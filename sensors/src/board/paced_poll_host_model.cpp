@@ -101,6 +101,7 @@ void PacedPollHostModel::WriteControl(uint8_t value) {
     Kill();
     return;
   }
+  if (value & control::kStart) StartCommandWritten(state_.busy);
   if ((value & control::kStart) && !state_.busy && !faults_.neverStarts) {
     Start(value & control::kProtocolMask);
   }

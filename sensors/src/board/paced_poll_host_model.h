@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "board/start_watch.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
 
@@ -75,7 +76,7 @@ struct PacedPollState {
   uint32_t rewinds = 0;
 };
 
-class PacedPollHostModel : public PortHandler {
+class PacedPollHostModel : public PortHandler, public StartWatch {
  public:
   PacedPollHostModel(SmbusBus& bus, uint16_t base);
 

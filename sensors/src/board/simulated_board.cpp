@@ -69,6 +69,7 @@ SimulatedBoard::SimulatedBoard(const BoardConfig& config)
       temperatureSensor_(temperature::kRegisters) {
   PlaceController();
   AttachDevices();
+  if (StartWatch* model = ControllerModel()) model->OnStartCommand([this] { TransactionStarts(); });
 }
 
 SimulatedBoard::~SimulatedBoard() = default;
@@ -128,10 +129,7 @@ PortHandler* SimulatedBoard::PlacePacedPollHost() {
     aux_ = std::make_unique<AuxIndexDataPair>();
     aux_->MapInto(ports_);
   }
-  if (config_.chipset != 4) {
-    messages_ = std::make_unique<MessageDevice>();
-    bus_.Attach(SlaveAddress(address::kMessageDevice), messages_.get());
-  }
+  if (config_.chipset != 4) messages_ = std::make_unique<MessageDevice>();
   // Dropping off the bus: the host enable (0xD0) and the base (0x90) are
   // lost, until the driver's recovery writes them back.
   const ChipsetHostLayout layout = LayoutForChipset(config_.chipset);
@@ -144,10 +142,8 @@ PortHandler* SimulatedBoard::PlacePacedPollHost() {
 }
 
 void SimulatedBoard::AttachDevices() {
-  for (unsigned slot = 0; slot < address::kModuleCount; ++slot) {
+  for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     modules_[slot].Load(MemoryModuleSpd(slot));
-    bus_.Attach(SlaveAddress(static_cast<uint8_t>(address::kFirstModule + slot)), &modules_[slot]);
-  }
   using namespace temperature;
   temperatureSensor_.SetRegister(kCapabilities, 0x0057);
   temperatureSensor_.SetRegister(kConfig, 0x0000);
@@ -160,30 +156,213 @@ void SimulatedBoard::AttachDevices() {
   for (uint8_t r : {kCapabilities, kAmbient, kVendor, kDevice}) {
     temperatureSensor_.SetReadOnly(r, true);
   }
-  bus_.Attach(SlaveAddress(address::kTemperatureSensor), &temperatureSensor_);
-  bus_.Attach(SlaveAddress(address::kHardwareMonitor), &monitor_);
 
   const char identity[] = "OMZ block device rev 2";
   blocks_.SetBlock(block::kIdentity,
                    std::vector<uint8_t>(identity, identity + sizeof identity - 1));
   blocks_.SetBlock(block::kScratch, std::vector<uint8_t>(8, 0));
+  AttachToBus();
+}
+
+void SimulatedBoard::AttachToBus() {
+  for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
+    bus_.Attach(SlaveAddress(static_cast<uint8_t>(address::kFirstModule + slot)), &modules_[slot]);
+  bus_.Attach(SlaveAddress(address::kTemperatureSensor), &temperatureSensor_);
+  bus_.Attach(SlaveAddress(address::kHardwareMonitor), &monitor_);
   bus_.Attach(SlaveAddress(address::kBlockDevice), &blocks_);
+  if (messages_) bus_.Attach(SlaveAddress(address::kMessageDevice), messages_.get());
+}
+
+StartWatch* SimulatedBoard::ControllerModel() const {
+  if (byteDone_) return byteDone_.get();
+  if (pacedPoll_) return pacedPoll_.get();
+  if (dualStatus_) return dualStatus_.get();
+  if (startPort_) return startPort_.get();
+  if (chunkBuffer_) return chunkBuffer_.get();
+  if (embeddedController_) return embeddedController_.get();
+  return nullptr;
+}
+
+uint64_t SimulatedBoard::Overlaps() const {
+  const StartWatch* model = ControllerModel();
+  return model ? model->Overlaps() : 0;
+}
+
+ModelFaults SimulatedBoard::SaveModelFaults() {
+  ModelFaults faults;
+  if (byteDone_) faults.byteDone = byteDone_->Faults();
+  if (pacedPoll_) faults.pacedPoll = pacedPoll_->Faults();
+  if (dualStatus_) faults.dualStatus = dualStatus_->Faults();
+  if (startPort_) faults.startPort = startPort_->Faults();
+  if (chunkBuffer_) faults.chunkBuffer = chunkBuffer_->Faults();
+  if (embeddedController_) faults.embeddedController = embeddedController_->Faults();
+  return faults;
+}
+
+void SimulatedBoard::RestoreModelFaults(const ModelFaults& faults) {
+  if (byteDone_) byteDone_->Faults() = faults.byteDone;
+  if (pacedPoll_) pacedPoll_->Faults() = faults.pacedPoll;
+  if (dualStatus_) dualStatus_->Faults() = faults.dualStatus;
+  if (startPort_) startPort_->Faults() = faults.startPort;
+  if (chunkBuffer_) chunkBuffer_->Faults() = faults.chunkBuffer;
+  if (embeddedController_) embeddedController_->Faults() = faults.embeddedController;
 }
 
 const std::vector<FaultInfo>& SimulatedBoard::Faults() {
   return kFaults;
 }
 
-bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
+namespace {
+
+bool KnownFault(const std::string& name, std::string* error) {
   const auto known = std::find_if(kFaults.begin(), kFaults.end(),
                                   [&](const FaultInfo& f) { return name == f.name; });
-  if (known == kFaults.end()) {
-    *error = "unknown fault '" + name + "' (--list-faults names them)";
+  if (known != kFaults.end()) return true;
+  *error = "unknown fault '" + name + "' (--list-faults names them)";
+  return false;
+}
+
+// A whole decimal number, or a decimal fraction when `fraction` allows it.
+bool ParseNumber(const std::string& text, bool fraction, double* value) {
+  if (text.empty() || text.size() > 18) return false;
+  bool point = false;
+  for (char c : text) {
+    if (c == '.' && fraction && !point) {
+      point = true;
+    } else if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  *value = std::stod(text);
+  return true;
+}
+
+// NAME@N, NAME@N+K, NAME%P, NAME%P:SEED.
+bool ParseSchedule(const std::string& spec, std::string* name, FaultSchedule* schedule,
+                   std::string* error) {
+  const size_t mark = spec.find_first_of("@%");
+  *name = spec.substr(0, mark);
+  const std::string rest = spec.substr(mark + 1);
+  double first = 0, count = 0, percent = 0, seed = 1;
+  bool good = false;
+  if (spec[mark] == '@') {
+    const size_t plus = rest.find('+');
+    good = ParseNumber(rest.substr(0, plus), false, &first) && first >= 1 &&
+           (plus == std::string::npos ||
+            (ParseNumber(rest.substr(plus + 1), false, &count) && count >= 1));
+  } else {
+    const size_t colon = rest.find(':');
+    good = ParseNumber(rest.substr(0, colon), true, &percent) && percent > 0 && percent <= 100 &&
+           (colon == std::string::npos || ParseNumber(rest.substr(colon + 1), false, &seed));
+  }
+  if (!good) {
+    *error = "bad fault schedule '" + spec +
+             "' (NAME@N, NAME@N+K with N, K from 1, NAME%P or NAME%P:SEED with 0 < P <= 100)";
     return false;
   }
+  if (spec[mark] == '@') {
+    schedule->first = static_cast<uint64_t>(first);
+    schedule->count = static_cast<uint64_t>(count);
+  } else {
+    schedule->first = 1;
+    schedule->probability = percent / 100;
+    schedule->seed = static_cast<uint64_t>(seed);
+  }
+  return true;
+}
+
+// The next number of a random sequence (splitmix64), and a draw from it.
+uint64_t NextRandom(uint64_t* state) {
+  uint64_t z = (*state += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+bool Strikes(const FaultSchedule& schedule, uint64_t transaction, uint64_t* draws, bool draw) {
+  if (transaction < schedule.first) return false;
+  if (schedule.count != 0 && transaction - schedule.first >= schedule.count) return false;
+  if (schedule.probability >= 1) return true;
+  if (!draw) return false;
+  return static_cast<double>(NextRandom(draws) >> 11) * 0x1.0p-53 < schedule.probability;
+}
+
+}  // namespace
+
+bool SimulatedBoard::InjectFault(const std::string& spec, std::string* error) {
+  if (spec.find_first_of("@%") == std::string::npos) {
+    if (!KnownFault(spec, error)) return false;
+    if (scheduled_.empty()) return ApplyFault(spec, error);
+    return ScheduleFault(spec, FaultSchedule{transactions_ + 1, 0, 1.0, 1}, error);
+  }
+  std::string name;
+  FaultSchedule schedule;
+  return ParseSchedule(spec, &name, &schedule, error) && ScheduleFault(name, schedule, error);
+}
+
+bool SimulatedBoard::ScheduleFault(const std::string& name, const FaultSchedule& schedule,
+                                   std::string* error) {
+  if (!KnownFault(name, error)) return false;
+  if (name == "controller-absent" || name == "done-late") {
+    *error = "fault '" + name + "' changes the board for good and cannot be scheduled";
+    return false;
+  }
+  if (scheduled_.empty()) {
+    baseline_ = SaveModelFaults();
+    baselineNak_ = nak_;
+    baselineWriteProtect_ = writeProtect_;
+  }
+  // Tried once on the models, so that one that does not apply is refused here.
+  if (!ApplyFault(name, error)) {
+    if (scheduled_.empty()) RestoreBaseline();
+    SwitchFaults(false);
+    return false;
+  }
+  scheduled_.push_back({name, schedule, schedule.seed});
+  SwitchFaults(false);
+  return true;
+}
+
+void SimulatedBoard::ClearScheduledFaults() {
+  if (scheduled_.empty()) return;
+  scheduled_.clear();
+  RestoreBaseline();
+}
+
+void SimulatedBoard::RestoreBaseline() {
+  RestoreModelFaults(baseline_);
+  if (nak_ && !baselineNak_) AttachToBus();
+  nak_ = baselineNak_;
+  writeProtect_ = baselineWriteProtect_;
+  for (SpdEeprom& module : modules_)
+    module.SetWriteProtected(writeProtect_);
+}
+
+void SimulatedBoard::TransactionStarts() {
+  ++transactions_;
+  if (!scheduled_.empty()) SwitchFaults(true);
+}
+
+// Sets the faults in force from the next transaction on (the one that
+// starts now when `draw`); random ones are drawn only at a start.
+void SimulatedBoard::SwitchFaults(bool draw) {
+  if (scheduled_.empty()) return;
+  const uint64_t transaction = draw ? transactions_ : transactions_ + 1;
+  std::vector<ScheduledFault> scheduled;
+  scheduled.swap(scheduled_);
+  RestoreBaseline();
+  std::string ignored;
+  for (ScheduledFault& fault : scheduled) {
+    if (Strikes(fault.schedule, transaction, &fault.draws, draw)) ApplyFault(fault.name, &ignored);
+  }
+  scheduled_.swap(scheduled);
+}
+
+bool SimulatedBoard::ApplyFault(const std::string& name, std::string* error) {
   if (name == "nak") {
     for (unsigned a = 0; a < 0x80; ++a)
       bus_.Detach(SlaveAddress(static_cast<uint8_t>(a)));
+    nak_ = true;
     return true;
   }
   if (name == "controller-absent") {
@@ -194,6 +373,7 @@ bool SimulatedBoard::InjectFault(const std::string& name, std::string* error) {
   if (name == "eeprom-write-protect") {
     for (SpdEeprom& module : modules_)
       module.SetWriteProtected(true);
+    writeProtect_ = true;
     return true;
   }
   if (pacedPoll_) return InjectPacedPollFault(name, error);

@@ -82,6 +82,27 @@ struct FaultInfo {
   const char* description;
 };
 
+// When a fault strikes, counted in transactions: each start command the
+// driver writes to the controller model (taken or not) is one, numbered from
+// 1 since the board was made. A fault in force at a start stays so until the
+// next start, so it also covers the waits before that one.
+struct FaultSchedule {
+  uint64_t first = 1;        // the transaction it first strikes at
+  uint64_t count = 0;        // for this many transactions; 0: for ever after
+  double probability = 1.0;  // below 1: drawn afresh at every transaction
+  uint64_t seed = 1;         // of the draws
+};
+
+// The models' own fault settings, as a whole.
+struct ModelFaults {
+  ByteDoneFaults byteDone;
+  PacedPollFaults pacedPoll;
+  DualStatusFaults dualStatus;
+  StartPortFaults startPort;
+  ChunkBufferFaults chunkBuffer;
+  EmbeddedControllerFaults embeddedController;
+};
+
 class SimulatedBoard {
  public:
   explicit SimulatedBoard(const BoardConfig& config);
@@ -109,9 +130,34 @@ class SimulatedBoard {
   StatusBlockDevice& Blocks() { return blocks_; }
 
   static const std::vector<FaultInfo>& Faults();
-  bool InjectFault(const std::string& name, std::string* error);
+  // NAME: from now on, for good. NAME@N: from the Nth transaction on;
+  // NAME@N+K: for K transactions from the Nth; NAME%P or NAME%P:SEED: at
+  // each transaction with probability P percent, drawn from SEED (default 1).
+  bool InjectFault(const std::string& spec, std::string* error);
+  // The same, switched on and off by the board at each transaction. May be
+  // called while the driver runs, between its requests.
+  bool ScheduleFault(const std::string& name, const FaultSchedule& schedule, std::string* error);
+  // Ends every scheduled fault; the models keep what was injected for good.
+  void ClearScheduledFaults();
+  uint64_t Transactions() const { return transactions_; }
+  // Start commands the controller model took while a transaction was running.
+  uint64_t Overlaps() const;
 
  private:
+  struct ScheduledFault {
+    std::string name;
+    FaultSchedule schedule;
+    uint64_t draws;  // state of its random sequence
+  };
+  bool ApplyFault(const std::string& name, std::string* error);
+  StartWatch* ControllerModel() const;
+  void RestoreBaseline();
+  ModelFaults SaveModelFaults();
+  void RestoreModelFaults(const ModelFaults& faults);
+  void AttachToBus();
+  void TransactionStarts();
+  void SwitchFaults(bool draw);
+
   void PlaceController();
   void AttachDevices();
   PortHandler* PlacePacedPollHost();
@@ -140,6 +186,13 @@ class SimulatedBoard {
   WordRegisterDevice temperatureSensor_;
   HardwareMonitor monitor_;
   StatusBlockDevice blocks_;
+  uint64_t transactions_ = 0;
+  std::vector<ScheduledFault> scheduled_;
+  ModelFaults baseline_;  // the models' faults apart from scheduled ones
+  bool baselineNak_ = false;
+  bool baselineWriteProtect_ = false;
+  bool nak_ = false;
+  bool writeProtect_ = false;
 };
 
 }  // namespace board

@@ -86,7 +86,9 @@ void StartPortHostModel::WriteProtocol(uint8_t value) {
 }
 
 void StartPortHostModel::WriteStart(uint8_t value) {
-  if ((value & kGo) == 0 || state_.phase != StartPortPhase::Idle || faults_.neverStarts) return;
+  if ((value & kGo) == 0) return;
+  StartCommandWritten(state_.phase != StartPortPhase::Idle);
+  if (state_.phase != StartPortPhase::Idle || faults_.neverStarts) return;
   ++state_.starts;
   if (faults_.neverFinishes) {
     state_.phase = StartPortPhase::Hung;

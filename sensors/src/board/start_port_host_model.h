@@ -25,6 +25,7 @@
 #include "board/host_transaction.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
+#include "board/start_watch.h"
 
 namespace board {
 
@@ -76,7 +77,7 @@ struct StartPortState {
   uint32_t kills = 0;
 };
 
-class StartPortHostModel : public ByteRegisterHandler {
+class StartPortHostModel : public ByteRegisterHandler, public StartWatch {
  public:
   StartPortHostModel(SmbusBus& bus, uint16_t base);
 
