@@ -15,9 +15,21 @@ Response InProcessTransport::Control(uint32_t code, const std::vector<uint8_t>& 
 
 void InProcessTransport::ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength,
                                      uint32_t outputLength, Response* response) {
+  if (slotTaken_.test_and_set(std::memory_order_acquire)) {
+    ntemu::RequestSlot own(device_);  // another thread's request holds the shared one
+    ControlThrough(own, code, input, inputLength, outputLength, response);
+    return;
+  }
+  ControlThrough(slot_, code, input, inputLength, outputLength, response);
+  slotTaken_.clear(std::memory_order_release);
+}
+
+void InProcessTransport::ControlThrough(ntemu::RequestSlot& slot, uint32_t code,
+                                        const uint8_t* input, uint32_t inputLength,
+                                        uint32_t outputLength, Response* response) {
   response->reply.resize(outputLength);
   const ntemu::IoCompletion& io =
-      slot_.DeviceIoControl(code, input, inputLength, response->reply.data(), outputLength);
+      slot.DeviceIoControl(code, input, inputLength, response->reply.data(), outputLength);
   response->status = static_cast<uint32_t>(io.status);
   response->transferred = io.bytesReturned;
   response->reply.resize(io.bytesReturned);
@@ -27,8 +39,8 @@ void InProcessTransport::ControlInto(uint32_t code, const uint8_t* input, uint32
   const bool reading = code == kIoctlReceiveBytes || code == kIoctlReadWithCommand ||
                        code == kIoctlBlockRead || code == kIoctlExchangeMessage;
   if (reading && !response->Succeeded() && io.information != 0 &&
-      slot_.SystemBufferLength() >= kSmbErrorReplyLength) {
-    response->errorReply.assign(slot_.SystemBuffer(), slot_.SystemBuffer() + kSmbErrorReplyLength);
+      slot.SystemBufferLength() >= kSmbErrorReplyLength) {
+    response->errorReply.assign(slot.SystemBuffer(), slot.SystemBuffer() + kSmbErrorReplyLength);
   }
 }
 

@@ -2,23 +2,32 @@
 // requests go through the stand-in's I/O manager as buffered device control.
 #pragma once
 
+#include <atomic>
+
 #include "ntemu/io_manager.h"
 #include "omzi2c_client/client.h"
 
 namespace omzi2c::client {
 
-// Requests reuse the transport's IRP, stack location and system buffer: one
-// transport serves one thread at a time (give each client thread its own).
+// Requests reuse the transport's IRP, stack location and system buffer, as
+// the I/O manager's lookaside lists do: a request that finds them taken by
+// another thread's request gets a fresh set of its own, so one transport may
+// serve several threads at once, and one thread at a time allocates nothing.
 class InProcessTransport : public Transport {
  public:
-  explicit InProcessTransport(PDEVICE_OBJECT device) : slot_(device) {}
+  explicit InProcessTransport(PDEVICE_OBJECT device) : device_(device), slot_(device) {}
   Response Control(uint32_t code, const std::vector<uint8_t>& input,
                    uint32_t outputLength) override;
   void ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength, uint32_t outputLength,
                    Response* response) override;
 
  private:
+  void ControlThrough(ntemu::RequestSlot& slot, uint32_t code, const uint8_t* input,
+                      uint32_t inputLength, uint32_t outputLength, Response* response);
+
+  PDEVICE_OBJECT device_;
   ntemu::RequestSlot slot_;
+  std::atomic_flag slotTaken_ = ATOMIC_FLAG_INIT;
 };
 
 }  // namespace omzi2c::client
