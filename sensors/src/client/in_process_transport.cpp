@@ -13,6 +13,7 @@ Response InProcessTransport::Control(uint32_t code, const std::vector<uint8_t>& 
   const ntemu::IoResult io =
       ntemu::DeviceIoControl(device_, code, input.data(), static_cast<ULONG>(input.size()),
                              response.reply.data(), outputLength);
+  if (observer_) observer_(io);
   response.status = static_cast<uint32_t>(io.status);
   response.transferred = io.bytesReturned;
   response.reply.resize(io.bytesReturned);
