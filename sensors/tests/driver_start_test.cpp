@@ -222,6 +222,63 @@ TEST_F(StartUpFailure, EventCreationFailureDeletesLinkAndDevice) {
   EXPECT_FALSE(ntemu::LinkExists(kLinkName));
 }
 
+// Each step that protects the device fails start-up with its status and
+// leaves nothing behind: no device, no link, no handle to either.
+TEST_F(StartUpFailure, ProtectingTheDeviceFailsCleanly) {
+  const struct {
+    void (*inject)(NTSTATUS);
+    NTSTATUS status;
+  } cases[] = {
+      {ntemu::FailNextObjectOpen, STATUS_INSUFFICIENT_RESOURCES},
+      {ntemu::FailNextSecuritySetting, STATUS_ACCESS_DENIED},
+      {ntemu::FailNextSecuritySetting, STATUS_INVALID_ACL},
+  };
+  for (const auto& c : cases) {
+    c.inject(c.status);
+    EXPECT_EQ(LoadOnBoard(), c.status);
+    EXPECT_TRUE(NothingCreated());
+    EXPECT_EQ(driver->Driver()->DeviceObject, nullptr);
+    EXPECT_EQ(ntemu::InvalidCloseCount(), 0u);
+    driver.reset();
+  }
+}
+
+// SYSTEM and Administrators may do anything, everyone else only read: a
+// control code that asks for write access needs an administrator.
+TEST_F(StartUp, DeviceIsSecureOpenAndOnlyAdministratorsMayWrite) {
+  ntemu::RecordingPortSpace ports;
+  ntemu::ScopedPortSpace use(&ports);
+  ASSERT_EQ(Load({{"ISAPortDriverEnable", 1}}), STATUS_SUCCESS);
+  EXPECT_EQ(ntemu::DeviceCharacteristics(kDeviceName), 0x100u);  // FILE_DEVICE_SECURE_OPEN
+  const ntemu::DeviceSecurity security = ntemu::SecurityOf(kDeviceName);
+  ASSERT_TRUE(security.set);
+  const std::vector<ntemu::AllowedAce> expected = {
+      {"S-1-5-18", 0x001F01FF},      // SYSTEM: all file access
+      {"S-1-5-32-544", 0x001F01FF},  // Administrators: all file access
+      {"S-1-1-0", 0x00120089},       // Everyone: generic read
+  };
+  EXPECT_EQ(security.dacl, expected);
+  EXPECT_EQ(ntemu::OpenHandleCount(), 0u);  // the handle used to set it is closed
+
+  const struct {
+    bool administrator;
+    ACCESS_MASK desired;  // what an open asks for; control codes check the data bits
+    bool allowed;
+  } opens[] = {
+      {false, FILE_READ_DATA, true},   {false, FILE_GENERIC_READ, true},
+      {false, FILE_WRITE_DATA, false}, {false, FILE_READ_DATA | FILE_WRITE_DATA, false},
+      {false, WRITE_DAC, false},       {true, FILE_READ_DATA | FILE_WRITE_DATA, true},
+      {true, FILE_ALL_ACCESS, true},
+  };
+  for (const auto& o : opens) {
+    EXPECT_EQ(ntemu::OpenAllowed(kDeviceName, o.administrator, o.desired), o.allowed)
+        << o.administrator << " " << std::hex << o.desired;
+  }
+  // The access bits of the codes: reads ask for read, writes for write.
+  EXPECT_EQ((omzi2c::kIoctlPortRead >> 14) & 3, 1u);
+  EXPECT_EQ((omzi2c::kIoctlPortWrite >> 14) & 3, 2u);
+}
+
 TEST_F(StartUpFailure, ANameAlreadyTakenIsReported) {
   DRIVER_OBJECT other{};
   UNICODE_STRING name;

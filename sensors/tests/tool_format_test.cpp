@@ -1,6 +1,7 @@
 // The tool's number parsing and its i2c-tools style tables.
 #include <gtest/gtest.h>
 
+#include "tools/trace_printer.h"
 #include "tools/format.h"
 
 namespace {
@@ -95,6 +96,25 @@ TEST(ToolTables, HostReportNamesResultAndStatusFlags) {
   for (const auto& c : cases)
     EXPECT_NE(DescribeHostReport(c.result, c.status).find(c.text), std::string::npos)
         << DescribeHostReport(c.result, c.status);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TraceFormat, DoneLineGivesStatusLengthAndEveryBufferByte) {
+  const struct {
+    ntemu::IoResult io;
+    const char* line;
+  } cases[] = {
+      {{STATUS_SUCCESS, 0, 0, true, false, {}}, "trace done 0x00000000 0"},
+      {{STATUS_BUFFER_OVERFLOW, 3, 3, true, false, {0x01, 0xab, 0xff, 0xcd}},
+       "trace done 0x80000005 3 01 ab ff cd"},
+      {{STATUS_TRANSACTION_TIMED_OUT, 2, 0, true, false, {0x02, 0x5c}},
+       "trace done 0xc0000210 2 02 5c"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(omzi2c::tool::TraceLine(c.io), c.line);
 }
 
 }  // namespace

@@ -461,6 +461,34 @@ TEST(ToolTrace, ShowsEveryPortAccessAndPauseInTheDocumentedFormat) {
   EXPECT_EQ(sleeps, 7u);  // 8 attempts, 1 ms apart
 }
 
+// Each request ends with a done line: status, transferred length, and the
+// system buffer as the driver left it, after the request's port accesses.
+TEST(ToolTrace, ShowsEachCompletionWithTheSystemBuffer) {
+  const struct {
+    std::vector<std::string> args;
+    std::string after;  // the request's last port access
+    std::string done;
+  } cases[] = {
+      // Read byte of 0x50 register 2: the byte, then the rest of the 12-byte record.
+      {{"--trace", "get", "0x50", "2"},
+       "trace in8 0x0405 0x0b\n",
+       "trace done 0x00000000 1 0b 02 00 00 01 00 00 00 00 00 00 00\n"},
+      // Nobody at 0x60: the error reply (result 16, host status 0) is written
+      // in full though only one byte fits the output and none reaches the caller.
+      {{"--trace", "get", "0x60", "0"}, "", "trace done 0xc0000185 1 10 00 00 00 01 00 00 00"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Tool(c.args);
+    const size_t done = run.err.find(c.done);
+    ASSERT_NE(done, std::string::npos) << c.args.back() << run.err;
+    EXPECT_EQ(run.err.find("trace done", done + 1), std::string::npos);  // one request, one line
+    if (!c.after.empty()) {
+      EXPECT_LT(run.err.rfind(c.after), done);
+    }
+  }
+  EXPECT_EQ(TraceLines(Tool({"get", "0x50", "2"}).err), 0u);  // without --trace: nothing
+}
+
 }  // namespace
 
 namespace {

@@ -19,12 +19,21 @@ NtDeviceIoControlFileRoutine NativeDeviceIoControl() {
       reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeviceIoControlFile")));
 }
 
+HANDLE OpenDevice(DWORD access) {
+  return CreateFileA(OMZI2C_USER_PATH, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 }  // namespace
 
+// Only administrators may open the device for writing; anyone else gets a
+// read-only handle, on which the reading control codes still work and the
+// writing ones are refused with STATUS_ACCESS_DENIED.
 std::unique_ptr<DeviceTransport> DeviceTransport::Open(std::string* error) {
-  HANDLE handle = CreateFileA(OMZI2C_USER_PATH, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = OpenDevice(GENERIC_READ | GENERIC_WRITE);
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    handle = OpenDevice(GENERIC_READ);
+  }
   if (handle == INVALID_HANDLE_VALUE) {
     *error = "cannot open " OMZI2C_USER_PATH " (Windows error " + std::to_string(GetLastError()) +
              "): is the driver installed and started?";

@@ -30,6 +30,12 @@ void InProcessTransport::ControlThrough(ntemu::RequestSlot& slot, uint32_t code,
   response->reply.resize(outputLength);
   const ntemu::IoCompletion& io =
       slot.DeviceIoControl(code, input, inputLength, response->reply.data(), outputLength);
+  if (observer_) {
+    ntemu::IoResult seen;
+    static_cast<ntemu::IoCompletion&>(seen) = io;
+    seen.systemBuffer.assign(slot.SystemBuffer(), slot.SystemBuffer() + slot.SystemBufferLength());
+    observer_(seen);
+  }
   response->status = static_cast<uint32_t>(io.status);
   response->transferred = io.bytesReturned;
   response->reply.resize(io.bytesReturned);

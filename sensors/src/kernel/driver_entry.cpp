@@ -34,6 +34,86 @@ constexpr USHORT kNoFunction = 0xFFFF;
 // IoCreateSynchronizationEvent giving no event ends start-up with this status.
 constexpr NTSTATUS kEventFailure = STATUS_MUTANT_NOT_OWNED;
 
+// Who may open the device. A driver that writes any I/O port takes over the
+// machine for whoever may send it a port write, so SYSTEM and Administrators
+// get all access and everyone else read access only: the control codes that
+// ask for write access (port writes, every SMBus code with write access)
+// then need an administrator, while reading ones keep working unelevated.
+constexpr ACCESS_MASK kAdministratorAccess = FILE_ALL_ACCESS;
+constexpr ACCESS_MASK kEveryoneAccess = FILE_GENERIC_READ;
+
+// A well-known SID with up to two sub-authorities, aligned for the routines.
+struct WellKnownSid {
+  ULONG words[4];
+};
+
+// Builds S-1-<authority>-<first>[-<second>] in `sid`.
+NTSTATUS BuildSid(WellKnownSid* sid, UCHAR authority, UCHAR count, ULONG first, ULONG second) {
+  SID_IDENTIFIER_AUTHORITY identifier = {{0, 0, 0, 0, 0, authority}};
+  const NTSTATUS status = RtlInitializeSid(sid->words, &identifier, count);
+  if (!NT_SUCCESS(status)) return status;
+  *RtlSubAuthoritySid(sid->words, 0) = first;
+  if (count > 1) *RtlSubAuthoritySid(sid->words, 1) = second;
+  return STATUS_SUCCESS;
+}
+
+// The device's access list: the three SIDs, their ACEs, the list itself.
+struct DeviceAcl {
+  WellKnownSid system;
+  WellKnownSid administrators;
+  WellKnownSid everyone;
+  ULONG list[32];  // ACL header and three ACEs: 72 bytes
+};
+
+constexpr UCHAR kNtAuthority = 5;     // SECURITY_NT_AUTHORITY
+constexpr UCHAR kWorldAuthority = 1;  // SECURITY_WORLD_SID_AUTHORITY
+
+NTSTATUS BuildDeviceAcl(DeviceAcl* acl) {
+  NTSTATUS status = BuildSid(&acl->system, kNtAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0);
+  if (NT_SUCCESS(status)) {
+    status = BuildSid(&acl->administrators, kNtAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                      DOMAIN_ALIAS_RID_ADMINS);
+  }
+  if (NT_SUCCESS(status))
+    status = BuildSid(&acl->everyone, kWorldAuthority, 1, SECURITY_WORLD_RID, 0);
+  PACL list = reinterpret_cast<PACL>(acl->list);
+  if (NT_SUCCESS(status)) status = RtlCreateAcl(list, sizeof(acl->list), ACL_REVISION);
+  if (NT_SUCCESS(status)) {
+    status = RtlAddAccessAllowedAce(list, ACL_REVISION, kAdministratorAccess, acl->system.words);
+  }
+  if (NT_SUCCESS(status)) {
+    status =
+        RtlAddAccessAllowedAce(list, ACL_REVISION, kAdministratorAccess, acl->administrators.words);
+  }
+  if (NT_SUCCESS(status)) {
+    status = RtlAddAccessAllowedAce(list, ACL_REVISION, kEveryoneAccess, acl->everyone.words);
+  }
+  return status;
+}
+
+// Replaces the device's default access list with the one above, through a
+// kernel handle to the device. The descriptor is copied by the object
+// manager, so it may live on the stack.
+NTSTATUS ProtectDevice(PDEVICE_OBJECT device) {
+  DeviceAcl acl;
+  NTSTATUS status = BuildDeviceAcl(&acl);
+  SECURITY_DESCRIPTOR descriptor;
+  if (NT_SUCCESS(status))
+    status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  if (NT_SUCCESS(status)) {
+    status =
+        RtlSetDaclSecurityDescriptor(&descriptor, TRUE, reinterpret_cast<PACL>(acl.list), FALSE);
+  }
+  if (!NT_SUCCESS(status)) return status;
+  HANDLE handle = nullptr;
+  status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC, nullptr, KernelMode,
+                                 &handle);
+  if (!NT_SUCCESS(status)) return status;
+  status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
+  ZwClose(handle);
+  return status;
+}
+
 // Query routine of QueryParameter: stores a value only when it is a
 // four-byte REG_DWORD; a value of any other type or length counts as absent,
 // so the preset default stays.
@@ -75,13 +155,20 @@ bool OpenBusEvent(DeviceExtension* extension) {
 }
 
 // Device, link and bus event; on failure whatever was created is deleted.
+// The device is protected before the link makes it reachable; secure open
+// extends its access list to names opened below the device.
 NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
   UNICODE_STRING deviceName;
   RtlInitUnicodeString(&deviceName, OMZI2C_DEVICE_NAME);
   PDEVICE_OBJECT device = nullptr;
   NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &deviceName,
-                                   omzi2c::kDeviceType, 0, FALSE, &device);
+                                   omzi2c::kDeviceType, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) return status;
+  status = ProtectDevice(device);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(device);
+    return status;
+  }
 
   UNICODE_STRING linkName;
   RtlInitUnicodeString(&linkName, OMZI2C_LINK_NAME);

@@ -69,11 +69,16 @@ SmbOutcome DataReply(ULONG length, ULONG out) {
   return {kResultSuccess, length, false};
 }
 
+// The counts a back-end reports are checked here too, so that no back-end
+// can move a reply past the room it was given: a reply longer than the
+// exchange's limit is refused as too long, a block longer than 32 bytes as an
+// invalid count received, the results a host gives for the same faults.
 SmbOutcome RunExchangeMessage(const SmbRecord& record, UCHAR* buffer, ULONG in, ULONG out) {
   UCHAR count = record.count;
-  const ResultCode result = ExchangeMessage(record.address, buffer + kSmbDataOffset, &count,
-                                            ExchangeMessageLimit(in, out));
+  const ULONG limit = ExchangeMessageLimit(in, out);
+  const ResultCode result = ExchangeMessage(record.address, buffer + kSmbDataOffset, &count, limit);
   if (result != kResultSuccess) return {result, 0, false};
+  if (static_cast<ULONG>(count) + 1 > limit) return {kResultFailed, 0, false};
   return DataReply(MoveExchangeReply(buffer, count), out);
 }
 
@@ -81,7 +86,19 @@ SmbOutcome RunBlockRead(const SmbRecord& record, UCHAR* buffer, ULONG out) {
   UCHAR count = record.count;
   const ResultCode result = BlockRead(record.address, record.command, buffer, &count);
   if (result != kResultSuccess) return {result, 0, false};
+  if (count > kMaxBlockBytes) return {kResultDeviceError, 0, false};
   return DataReply(count, out);
+}
+
+// The record holds 32 data bytes, but any count up to 255 reaches the host,
+// which cuts or refuses it by its own rule. The host is handed a copy as long
+// as any count can ask for: the record's data, then zeros, so that a host
+// that failed to cut could never read past the record.
+ResultCode RunBlockWrite(const SmbRecord& record, const UCHAR* buffer) {
+  UCHAR block[256];
+  for (ULONG i = 0; i < sizeof(block); ++i)
+    block[i] = i < kMaxBlockBytes ? buffer[kSmbDataOffset + i] : 0;
+  return BlockWrite(record.address, record.command, block, record.count);
 }
 
 // Runs the code's operation; the caller holds the bus event.
@@ -107,8 +124,7 @@ SmbOutcome RunOperation(ULONG code, const SmbRecord& record, UCHAR* buffer, ULON
     case kIoctlSendBytes:
       return {SendBytes(record.address, buffer + kSmbDataOffset, record.count), 0, false};
     case kIoctlBlockWrite:
-      return {BlockWrite(record.address, record.command, buffer + kSmbDataOffset, record.count), 0,
-              false};
+      return {RunBlockWrite(record, buffer), 0, false};
     case kIoctlWriteMessage:
       return {WriteMessage(record.address, buffer + kSmbDataOffset, record.count), 0, false};
     case kIoctlExchangeMessage:

@@ -3,6 +3,7 @@
 #include "ntemu/objects.h"
 
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,8 @@ struct Device {
   DEVICE_OBJECT object{};
   std::vector<uint8_t> extension;
   std::string name;  // folded; empty for an unnamed device
+  ULONG characteristics = 0;
+  DeviceSecurity security;
 };
 
 struct NamedEvent {
@@ -33,10 +36,13 @@ struct Objects {
   std::map<std::string, std::string> links;  // folded link name -> target
   std::map<std::string, NamedEvent> events;
   std::map<uintptr_t, std::string> handles;  // handle -> folded event name
+  std::map<uintptr_t, PDEVICE_OBJECT> deviceHandles;
   uintptr_t nextHandle = 4;
   NTSTATUS deviceFault = STATUS_SUCCESS;
   NTSTATUS linkFault = STATUS_SUCCESS;
   bool eventFault = false;
+  NTSTATUS openFault = STATUS_SUCCESS;
+  NTSTATUS securityFault = STATUS_SUCCESS;
   bool systemWideEvents = false;
   size_t invalidCloses = 0;
 };
@@ -63,6 +69,53 @@ T Take(T& fault) {
   const T taken = fault;
   fault = T{};
   return taken;
+}
+
+const Device* DeviceNamed(Objects& objects, const std::string& name) {
+  const auto found = objects.deviceNames.find(Folded(name));
+  if (found == objects.deviceNames.end()) return nullptr;
+  return objects.devices.at(found->second).get();
+}
+
+uintptr_t NewHandle(Objects& objects) {
+  const uintptr_t handle = objects.nextHandle;
+  objects.nextHandle += 4;
+  return handle;
+}
+
+std::string SidText(const UCHAR* sid) {
+  uint64_t authority = 0;
+  for (int i = 2; i < 8; ++i)
+    authority = authority << 8 | sid[i];
+  std::string text = "S-" + std::to_string(sid[0]) + "-" + std::to_string(authority);
+  for (UCHAR i = 0; i < sid[1]; ++i) {
+    ULONG part;
+    std::memcpy(&part, sid + 8 + 4 * i, sizeof part);
+    text += "-" + std::to_string(part);
+  }
+  return text;
+}
+
+// The allowed entries of an absolute descriptor's access list; false when
+// the descriptor or the list is malformed.
+bool ReadDacl(const SECURITY_DESCRIPTOR& descriptor, std::vector<AllowedAce>* dacl) {
+  if (descriptor.Revision != SECURITY_DESCRIPTOR_REVISION) return false;
+  if ((descriptor.Control & SE_DACL_PRESENT) == 0 || descriptor.Dacl == nullptr) return false;
+  const auto* bytes = reinterpret_cast<const UCHAR*>(descriptor.Dacl);
+  ULONG at = sizeof(ACL);
+  for (USHORT i = 0; i < descriptor.Dacl->AceCount; ++i) {
+    ACE_HEADER header;
+    std::memcpy(&header, bytes + at, sizeof header);
+    if (header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        at + header.AceSize > descriptor.Dacl->AclSize) {
+      return false;
+    }
+    ACCESS_MASK mask;
+    std::memcpy(&mask, bytes + at + sizeof header, sizeof mask);
+    dacl->push_back({SidText(bytes + at + sizeof header + sizeof mask), mask});
+    at += header.AceSize;
+  }
+  return true;
 }
 
 void Unchain(PDEVICE_OBJECT device) {
@@ -92,6 +145,38 @@ void FailNextLinkCreation(NTSTATUS status) {
 void FailNextEventCreation() {
   std::lock_guard<std::mutex> lock(TheObjects().mutex);
   TheObjects().eventFault = true;
+}
+
+void FailNextObjectOpen(NTSTATUS status) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  TheObjects().openFault = status;
+}
+
+void FailNextSecuritySetting(NTSTATUS status) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  TheObjects().securityFault = status;
+}
+
+ULONG DeviceCharacteristics(const std::string& name) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  const Device* device = DeviceNamed(TheObjects(), name);
+  return device != nullptr ? device->characteristics : 0;
+}
+
+DeviceSecurity SecurityOf(const std::string& deviceName) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  const Device* device = DeviceNamed(TheObjects(), deviceName);
+  return device != nullptr ? device->security : DeviceSecurity{};
+}
+
+bool OpenAllowed(const std::string& deviceName, bool administrator, ACCESS_MASK desired) {
+  const DeviceSecurity security = SecurityOf(deviceName);
+  if (!security.set) return true;
+  ACCESS_MASK granted = 0;
+  for (const AllowedAce& ace : security.dacl) {
+    if (ace.sid == "S-1-1-0" || (administrator && ace.sid == "S-1-5-32-544")) granted |= ace.mask;
+  }
+  return (desired & ~granted) == 0;
 }
 
 void SetNamedEventsSystemWide(bool on) {
@@ -135,7 +220,7 @@ size_t EventHandleCount(const std::string& name) {
 
 size_t OpenHandleCount() {
   std::lock_guard<std::mutex> lock(TheObjects().mutex);
-  return TheObjects().handles.size();
+  return TheObjects().handles.size() + TheObjects().deviceHandles.size();
 }
 
 size_t DeviceCount() {
@@ -161,6 +246,9 @@ void ResetObjects() {
   objects.links.clear();
   objects.events.clear();
   objects.handles.clear();
+  objects.deviceHandles.clear();
+  objects.openFault = STATUS_SUCCESS;
+  objects.securityFault = STATUS_SUCCESS;
   objects.deviceFault = STATUS_SUCCESS;
   objects.linkFault = STATUS_SUCCESS;
   objects.eventFault = false;
@@ -172,8 +260,8 @@ void ResetObjects() {
 extern "C" {
 
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
-                        PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType, ULONG, BOOLEAN,
-                        PDEVICE_OBJECT* DeviceObject) {
+                        PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType,
+                        ULONG DeviceCharacteristics, BOOLEAN, PDEVICE_OBJECT* DeviceObject) {
   ntemu::Objects& objects = ntemu::TheObjects();
   std::lock_guard<std::mutex> lock(objects.mutex);
   const NTSTATUS fault = ntemu::Take(objects.deviceFault);
@@ -185,6 +273,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
   device->name = name;
   device->extension.assign(DeviceExtensionSize, 0);  // the I/O manager clears the extension
   device->object.DeviceType = DeviceType;
+  device->characteristics = DeviceCharacteristics;
   device->object.DriverObject = DriverObject;
   device->object.DeviceExtension = DeviceExtensionSize != 0 ? device->extension.data() : nullptr;
   device->object.NextDevice = DriverObject->DeviceObject;
@@ -202,6 +291,9 @@ VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
   const auto found = objects.devices.find(DeviceObject);
   if (found == objects.devices.end()) std::abort();  // not a device of ours
   ntemu::Unchain(DeviceObject);
+  for (const auto& open : objects.deviceHandles) {
+    if (open.second == DeviceObject) std::abort();  // deleted while a handle is open
+  }
   objects.deviceNames.erase(found->second->name);
   objects.devices.erase(found);
 }
@@ -242,16 +334,54 @@ PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHan
     }
   }
   ++named.handles;
-  const uintptr_t handle = objects.nextHandle;
-  objects.nextHandle += 4;
+  const uintptr_t handle = ntemu::NewHandle(objects);
   objects.handles[handle] = name;
   *EventHandle = reinterpret_cast<HANDLE>(handle);
   return named.event.get();
 }
 
+// Kernel handles to devices only: that is all the driver opens by pointer.
+NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PACCESS_STATE, ACCESS_MASK,
+                               POBJECT_TYPE, KPROCESSOR_MODE AccessMode, PHANDLE Handle) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const NTSTATUS fault = ntemu::Take(objects.openFault);
+  if (!NT_SUCCESS(fault)) return fault;
+  const auto device = static_cast<PDEVICE_OBJECT>(Object);
+  if (objects.devices.count(device) == 0) return STATUS_OBJECT_TYPE_MISMATCH;
+  if ((HandleAttributes & OBJ_KERNEL_HANDLE) == 0 || AccessMode != KernelMode) {
+    return STATUS_INVALID_PARAMETER;  // the stand-in has no user-mode handle table
+  }
+  const uintptr_t handle = ntemu::NewHandle(objects);
+  objects.deviceHandles[handle] = device;
+  *Handle = reinterpret_cast<HANDLE>(handle);
+  return STATUS_SUCCESS;
+}
+
+// Sets a device's access list (the only information the stand-in keeps).
+NTSTATUS ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                             PSECURITY_DESCRIPTOR SecurityDescriptor) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const NTSTATUS fault = ntemu::Take(objects.securityFault);
+  if (!NT_SUCCESS(fault)) return fault;
+  const auto found = objects.deviceHandles.find(reinterpret_cast<uintptr_t>(Handle));
+  if (found == objects.deviceHandles.end()) return STATUS_INVALID_HANDLE;
+  if (SecurityInformation != DACL_SECURITY_INFORMATION) return STATUS_INVALID_PARAMETER;
+  std::vector<ntemu::AllowedAce> dacl;
+  if (!ntemu::ReadDacl(*static_cast<PISECURITY_DESCRIPTOR>(SecurityDescriptor), &dacl)) {
+    return STATUS_INVALID_ACL;
+  }
+  ntemu::DeviceSecurity& security = objects.devices.at(found->second)->security;
+  security.set = true;
+  security.dacl = std::move(dacl);
+  return STATUS_SUCCESS;
+}
+
 NTSTATUS ZwClose(HANDLE Handle) {
   ntemu::Objects& objects = ntemu::TheObjects();
   std::lock_guard<std::mutex> lock(objects.mutex);
+  if (objects.deviceHandles.erase(reinterpret_cast<uintptr_t>(Handle)) != 0) return STATUS_SUCCESS;
   const auto found = objects.handles.find(reinterpret_cast<uintptr_t>(Handle));
   if (found == objects.handles.end()) {
     ++objects.invalidCloses;

@@ -198,7 +198,11 @@ class InProcessSession : public Session {
       *exitStatus = kExitFailed;
       return false;
     }
-    transport_ = std::make_unique<client::InProcessTransport>(driver_->Device());
+    client::InProcessTransport::CompletionObserver observer;
+    if (options_.trace) {
+      observer = [this](const ntemu::IoResult& io) { tracePrinter_.OnCompletion(io); };
+    }
+    transport_ = std::make_unique<client::InProcessTransport>(driver_->Device(), observer);
     client_ = std::make_unique<client::Client>(*transport_);
     return true;
   }

@@ -26,12 +26,30 @@ std::string TraceLine(const ntemu::Pause& pause) {
   return line;
 }
 
+std::string TraceLine(const ntemu::IoResult& completion) {
+  char head[64];
+  std::snprintf(head, sizeof head, "trace done 0x%08x %llu",
+                static_cast<unsigned>(completion.status),
+                static_cast<unsigned long long>(completion.information));
+  std::string line = head;
+  for (const uint8_t byte : completion.systemBuffer) {
+    char text[4];
+    std::snprintf(text, sizeof text, " %02x", byte);
+    line += text;
+  }
+  return line;
+}
+
 void TracePrinter::OnPortAccess(const ntemu::PortAccess& access) {
   out_ << TraceLine(access) << '\n';
 }
 
 void TracePrinter::OnPause(const ntemu::Pause& pause) {
   out_ << TraceLine(pause) << '\n';
+}
+
+void TracePrinter::OnCompletion(const ntemu::IoResult& completion) {
+  out_ << TraceLine(completion) << '\n';
 }
 
 }  // namespace omzi2c::tool

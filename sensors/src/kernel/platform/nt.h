@@ -4,7 +4,7 @@
 #pragma once
 
 #if defined(_WIN32)
-#include <ntddk.h>
+#include <ntifs.h>  // ntddk.h plus the security routines
 #else
 #include <ntemu/nt.h>
 #endif

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <utility>
 
 #include "ntemu/io_manager.h"
 #include "omzi2c_client/client.h"
@@ -15,7 +17,11 @@ namespace omzi2c::client {
 // serve several threads at once, and one thread at a time allocates nothing.
 class InProcessTransport : public Transport {
  public:
-  explicit InProcessTransport(PDEVICE_OBJECT device) : device_(device), slot_(device) {}
+  // Sees every request as the I/O manager completed it, system buffer included.
+  using CompletionObserver = std::function<void(const ntemu::IoResult&)>;
+
+  explicit InProcessTransport(PDEVICE_OBJECT device, CompletionObserver observer = {})
+      : device_(device), slot_(device), observer_(std::move(observer)) {}
   Response Control(uint32_t code, const std::vector<uint8_t>& input,
                    uint32_t outputLength) override;
   void ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength, uint32_t outputLength,
@@ -28,6 +34,7 @@ class InProcessTransport : public Transport {
   PDEVICE_OBJECT device_;
   ntemu::RequestSlot slot_;
   std::atomic_flag slotTaken_ = ATOMIC_FLAG_INIT;
+  CompletionObserver observer_;
 };
 
 }  // namespace omzi2c::client

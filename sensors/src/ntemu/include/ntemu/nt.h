@@ -77,6 +77,11 @@ typedef union _LARGE_INTEGER {
 #define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
 #define STATUS_IO_DEVICE_ERROR ((NTSTATUS)0xC0000185L)
 #define STATUS_TRANSACTION_TIMED_OUT ((NTSTATUS)0xC0000210L)
+#define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022L)
+#define STATUS_INVALID_SID ((NTSTATUS)0xC0000078L)
+#define STATUS_INVALID_ACL ((NTSTATUS)0xC0000077L)
+#define STATUS_UNKNOWN_REVISION ((NTSTATUS)0xC0000058L)
+#define STATUS_ALLOTTED_SPACE_EXCEEDED ((NTSTATUS)0xC0000099L)
 
 // Counted strings: Length and MaximumLength in bytes, no terminator required.
 typedef struct _UNICODE_STRING {
@@ -128,6 +133,79 @@ typedef enum _KWAIT_REASON { Executive = 0 } KWAIT_REASON;
 
 // Events are created and owned by the stand-in; the driver only holds pointers.
 typedef struct _KEVENT KEVENT, *PKEVENT, *PRKEVENT;
+
+// Security: SIDs, access lists and descriptors as the kernel lays them out.
+typedef ULONG ACCESS_MASK;
+typedef ULONG SECURITY_INFORMATION;
+typedef PVOID PSID;
+typedef PVOID PSECURITY_DESCRIPTOR;
+typedef struct _OBJECT_TYPE* POBJECT_TYPE;
+typedef struct _ACCESS_STATE* PACCESS_STATE;
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+  UCHAR Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+  UCHAR Revision;
+  UCHAR SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  ULONG SubAuthority[1];
+} SID, *PISID;
+
+typedef struct _ACL {
+  UCHAR AclRevision;
+  UCHAR Sbz1;
+  USHORT AclSize;
+  USHORT AceCount;
+  USHORT Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+  UCHAR AceType;
+  UCHAR AceFlags;
+  USHORT AceSize;
+} ACE_HEADER, *PACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  ULONG SidStart;
+} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
+
+typedef USHORT SECURITY_DESCRIPTOR_CONTROL;
+typedef struct _SECURITY_DESCRIPTOR {
+  UCHAR Revision;
+  UCHAR Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  PSID Owner;
+  PSID Group;
+  PACL Sacl;
+  PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+
+#define SID_REVISION 1
+#define ACL_REVISION 2
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define ACCESS_ALLOWED_ACE_TYPE 0
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SECURITY_WORLD_RID 0x00000000
+#define SECURITY_LOCAL_SYSTEM_RID 0x00000012
+#define SECURITY_BUILTIN_DOMAIN_RID 0x00000020
+#define DOMAIN_ALIAS_RID_ADMINS 0x00000220
+#define DACL_SECURITY_INFORMATION 0x00000004
+#define OBJ_KERNEL_HANDLE 0x00000200
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define DELETE 0x00010000
+#define READ_CONTROL 0x00020000
+#define WRITE_DAC 0x00040000
+#define SYNCHRONIZE 0x00100000
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000
+#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
+#define FILE_GENERIC_READ (READ_CONTROL | FILE_READ_DATA | 0x0080 | 0x0008 | SYNCHRONIZE)
+#define FILE_DEVICE_SECURE_OPEN 0x00000100
 
 #define IRP_MJ_CREATE 0x00
 #define IRP_MJ_CLOSE 0x02
@@ -228,6 +306,22 @@ NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING 
 NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHandle);
 NTSTATUS ZwClose(HANDLE Handle);
+
+// Security descriptors, and setting one on an object through a handle.
+NTSTATUS RtlInitializeSid(PSID Sid, PSID_IDENTIFIER_AUTHORITY IdentifierAuthority,
+                          UCHAR SubAuthorityCount);
+PULONG RtlSubAuthoritySid(PSID Sid, ULONG SubAuthority);
+ULONG RtlLengthSid(PSID Sid);
+NTSTATUS RtlCreateAcl(PACL Acl, ULONG AclLength, ULONG AclRevision);
+NTSTATUS RtlAddAccessAllowedAce(PACL Acl, ULONG AceRevision, ACCESS_MASK AccessMask, PSID Sid);
+NTSTATUS RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, ULONG Revision);
+NTSTATUS RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR SecurityDescriptor, BOOLEAN DaclPresent,
+                                      PACL Dacl, BOOLEAN DaclDefaulted);
+NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes,
+                               PACCESS_STATE PassedAccessState, ACCESS_MASK DesiredAccess,
+                               POBJECT_TYPE ObjectType, KPROCESSOR_MODE AccessMode, PHANDLE Handle);
+NTSTATUS ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                             PSECURITY_DESCRIPTOR SecurityDescriptor);
 }
 
 #define IoCompleteRequest IofCompleteRequest

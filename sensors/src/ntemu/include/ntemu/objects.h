@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "ntemu/nt.h"
 
@@ -16,6 +17,10 @@ namespace ntemu {
 void FailNextDeviceCreation(NTSTATUS status);
 void FailNextLinkCreation(NTSTATUS status);
 void FailNextEventCreation();
+// The next ObOpenObjectByPointer, or the next ZwSetSecurityObject, fails with
+// the status (0 clears the fault).
+void FailNextObjectOpen(NTSTATUS status);
+void FailNextSecuritySetting(NTSTATUS status);
 
 // When on, a named event created from now on is shared with every process
 // that uses the same name (see AttachSystemWideLock), as named kernel events
@@ -33,6 +38,27 @@ size_t DeviceCount();
 size_t LinkCount();
 // Handles closed with ZwClose that were not open (0 included).
 size_t InvalidCloseCount();
+
+// What IoCreateDevice was given as the device's characteristics; 0 for no
+// such device.
+ULONG DeviceCharacteristics(const std::string& name);
+
+// A device's access list as last set with ZwSetSecurityObject: each allowed
+// entry's SID in text form ("S-1-5-32-544") and its access mask.
+struct AllowedAce {
+  std::string sid;
+  ACCESS_MASK mask;
+  bool operator==(const AllowedAce& other) const { return sid == other.sid && mask == other.mask; }
+};
+struct DeviceSecurity {
+  bool set = false;  // false: the device keeps the default, which lets anyone in
+  std::vector<AllowedAce> dacl;
+};
+DeviceSecurity SecurityOf(const std::string& deviceName);
+// Whether opening the device for `desired` access succeeds for a caller who
+// is in Everyone and, when `administrator`, in Administrators: the union of
+// what the entries for those SIDs allow must cover `desired`.
+bool OpenAllowed(const std::string& deviceName, bool administrator, ACCESS_MASK desired);
 
 // Deletes everything and clears pending faults and counters. Objects handed
 // out before become invalid.
