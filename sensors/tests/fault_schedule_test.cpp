@@ -159,7 +159,7 @@ std::string NakPattern(LoadedBoard& loaded, int requests) {
 // The written forms of a schedule, and what each makes of the transactions.
 TEST(FaultSchedule, WrittenFormsStrikeWhereTheySay) {
   struct Case {
-    const char* spec;
+    const char* form;
     bool accepted;
     std::string naks;  // of 8 transactions: x not acknowledged, . acknowledged
   };
@@ -181,10 +181,10 @@ TEST(FaultSchedule, WrittenFormsStrikeWhereTheySay) {
       {"ec-event-stuck@2", false, ""},  // not on this host
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.form);
     LoadedBoard loaded(2);
     std::string error;
-    EXPECT_EQ(loaded.board.InjectFault(c.spec, &error), c.accepted);
+    EXPECT_EQ(loaded.board.InjectFault(c.form, &error), c.accepted);
     EXPECT_EQ(error.empty(), c.accepted) << error;
     if (c.accepted) {
       EXPECT_EQ(NakPattern(loaded, 8), c.naks);
@@ -192,11 +192,11 @@ TEST(FaultSchedule, WrittenFormsStrikeWhereTheySay) {
   }
   // At random: about the share asked for, the same for the same seed.
   std::string patterns[3];
-  const char* specs[3] = {"nak%25:7", "nak%25:7", "nak%25:8"};
+  const char* forms[3] = {"nak%25:7", "nak%25:7", "nak%25:8"};
   for (int i = 0; i < 3; ++i) {
     LoadedBoard loaded(2);
     std::string error;
-    ASSERT_TRUE(loaded.board.InjectFault(specs[i], &error)) << error;
+    ASSERT_TRUE(loaded.board.InjectFault(forms[i], &error)) << error;
     patterns[i] = NakPattern(loaded, 400);
     const auto naks = std::count(patterns[i].begin(), patterns[i].end(), 'x');
     EXPECT_GT(naks, 60);

@@ -238,14 +238,14 @@ bool ParseNumber(const std::string& text, bool fraction, double* value) {
 }
 
 // NAME@N, NAME@N+K, NAME%P, NAME%P:SEED.
-bool ParseSchedule(const std::string& spec, std::string* name, FaultSchedule* schedule,
+bool ParseSchedule(const std::string& form, std::string* name, FaultSchedule* schedule,
                    std::string* error) {
-  const size_t mark = spec.find_first_of("@%");
-  *name = spec.substr(0, mark);
-  const std::string rest = spec.substr(mark + 1);
+  const size_t mark = form.find_first_of("@%");
+  *name = form.substr(0, mark);
+  const std::string rest = form.substr(mark + 1);
   double first = 0, count = 0, percent = 0, seed = 1;
   bool good = false;
-  if (spec[mark] == '@') {
+  if (form[mark] == '@') {
     const size_t plus = rest.find('+');
     good = ParseNumber(rest.substr(0, plus), false, &first) && first >= 1 &&
            (plus == std::string::npos ||
@@ -256,11 +256,11 @@ bool ParseSchedule(const std::string& spec, std::string* name, FaultSchedule* sc
            (colon == std::string::npos || ParseNumber(rest.substr(colon + 1), false, &seed));
   }
   if (!good) {
-    *error = "bad fault schedule '" + spec +
+    *error = "bad fault schedule '" + form +
              "' (NAME@N, NAME@N+K with N, K from 1, NAME%P or NAME%P:SEED with 0 < P <= 100)";
     return false;
   }
-  if (spec[mark] == '@') {
+  if (form[mark] == '@') {
     schedule->first = static_cast<uint64_t>(first);
     schedule->count = static_cast<uint64_t>(count);
   } else {
@@ -289,15 +289,15 @@ bool Strikes(const FaultSchedule& schedule, uint64_t transaction, uint64_t* draw
 
 }  // namespace
 
-bool SimulatedBoard::InjectFault(const std::string& spec, std::string* error) {
-  if (spec.find_first_of("@%") == std::string::npos) {
-    if (!KnownFault(spec, error)) return false;
-    if (scheduled_.empty()) return ApplyFault(spec, error);
-    return ScheduleFault(spec, FaultSchedule{transactions_ + 1, 0, 1.0, 1}, error);
+bool SimulatedBoard::InjectFault(const std::string& form, std::string* error) {
+  if (form.find_first_of("@%") == std::string::npos) {
+    if (!KnownFault(form, error)) return false;
+    if (scheduled_.empty()) return ApplyFault(form, error);
+    return ScheduleFault(form, FaultSchedule{transactions_ + 1, 0, 1.0, 1}, error);
   }
   std::string name;
   FaultSchedule schedule;
-  return ParseSchedule(spec, &name, &schedule, error) && ScheduleFault(name, schedule, error);
+  return ParseSchedule(form, &name, &schedule, error) && ScheduleFault(name, schedule, error);
 }
 
 bool SimulatedBoard::ScheduleFault(const std::string& name, const FaultSchedule& schedule,

@@ -133,7 +133,7 @@ class SimulatedBoard {
   // NAME: from now on, for good. NAME@N: from the Nth transaction on;
   // NAME@N+K: for K transactions from the Nth; NAME%P or NAME%P:SEED: at
   // each transaction with probability P percent, drawn from SEED (default 1).
-  bool InjectFault(const std::string& spec, std::string* error);
+  bool InjectFault(const std::string& form, std::string* error);
   // The same, switched on and off by the board at each transaction. May be
   // called while the driver runs, between its requests.
   bool ScheduleFault(const std::string& name, const FaultSchedule& schedule, std::string* error);
