@@ -107,10 +107,10 @@ TEST(TraceFormat, DoneLineGivesStatusLengthAndEveryBufferByte) {
     ntemu::IoResult io;
     const char* line;
   } cases[] = {
-      {{STATUS_SUCCESS, 0, 0, true, false, {}}, "trace done 0x00000000 0"},
-      {{STATUS_BUFFER_OVERFLOW, 3, 3, true, false, {0x01, 0xab, 0xff, 0xcd}},
+      {{{STATUS_SUCCESS, 0, 0, true, false}, {}}, "trace done 0x00000000 0"},
+      {{{STATUS_BUFFER_OVERFLOW, 3, 3, true, false}, {0x01, 0xab, 0xff, 0xcd}},
        "trace done 0x80000005 3 01 ab ff cd"},
-      {{STATUS_TRANSACTION_TIMED_OUT, 2, 0, true, false, {0x02, 0x5c}},
+      {{{STATUS_TRANSACTION_TIMED_OUT, 2, 0, true, false}, {0x02, 0x5c}},
        "trace done 0xc0000210 2 02 5c"},
   };
   for (const auto& c : cases)
