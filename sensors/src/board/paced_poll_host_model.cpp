@@ -6,26 +6,8 @@ namespace board {
 
 using namespace paced_poll;
 
-PacedPollHostModel::PacedPollHostModel(SmbusBus& bus, uint16_t base) : bus_(bus), base_(base) {}
-
-uint32_t PacedPollHostModel::Read(uint32_t port, Width width) {
-  uint32_t value = 0;
-  for (uint32_t i = 0; i < static_cast<uint32_t>(width); ++i) {
-    const uint32_t offset = port - base_ + i;
-    const uint8_t byte = offset < kPortCount ? ReadRegister(static_cast<uint8_t>(offset)) : 0xFF;
-    value |= static_cast<uint32_t>(byte) << (8 * i);
-  }
-  return value;
-}
-
-void PacedPollHostModel::Write(uint32_t port, Width width, uint32_t value) {
-  for (uint32_t i = 0; i < static_cast<uint32_t>(width); ++i) {
-    const uint32_t offset = port - base_ + i;
-    if (offset < kPortCount) {
-      WriteRegister(static_cast<uint8_t>(offset), static_cast<uint8_t>(value >> (8 * i)));
-    }
-  }
-}
+PacedPollHostModel::PacedPollHostModel(SmbusBus& bus, uint16_t base)
+    : ByteRegisterHandler(base, kPortCount), bus_(bus) {}
 
 uint8_t PacedPollHostModel::ReadRegister(uint8_t offset) {
   switch (offset) {

@@ -24,9 +24,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "board/start_watch.h"
+#include "board/byte_registers.h"
 #include "board/port_map.h"
 #include "board/smbus.h"
+#include "board/start_watch.h"
 
 namespace board {
 
@@ -76,12 +77,9 @@ struct PacedPollState {
   uint32_t rewinds = 0;
 };
 
-class PacedPollHostModel : public PortHandler, public StartWatch {
+class PacedPollHostModel : public ByteRegisterHandler, public StartWatch {
  public:
   PacedPollHostModel(SmbusBus& bus, uint16_t base);
-
-  void MapInto(PortMap& map) { map.Map(base_, paced_poll::kPortCount, this); }
-  uint16_t Base() const { return base_; }
 
   // Status reads that show busy before a transaction finishes (at least 1).
   void SetBusyReads(uint32_t reads) { busyReads_ = reads == 0 ? 1 : reads; }
@@ -90,12 +88,9 @@ class PacedPollHostModel : public PortHandler, public StartWatch {
   // What dropping off the bus means on this board (the losesConfigAtStart fault).
   void OnConfigLoss(std::function<void()> loss) { configLoss_ = std::move(loss); }
 
-  uint32_t Read(uint32_t port, Width width) override;
-  void Write(uint32_t port, Width width, uint32_t value) override;
-
  private:
-  uint8_t ReadRegister(uint8_t offset);
-  void WriteRegister(uint8_t offset, uint8_t value);
+  uint8_t ReadRegister(uint8_t offset) override;
+  void WriteRegister(uint8_t offset, uint8_t value) override;
   uint8_t ReadStatus();
   void WriteControl(uint8_t value);
   uint8_t NextBlockByte();
@@ -107,7 +102,6 @@ class PacedPollHostModel : public PortHandler, public StartWatch {
   void Kill();
 
   SmbusBus& bus_;
-  uint16_t base_;
   uint32_t busyReads_ = 2;
   uint8_t protocol_ = 0;
   PacedPollFaults faults_;
