@@ -18,17 +18,10 @@
 #include "ntemu/port_space.h"
 #include "omzi2c_client/client.h"
 #include "omzi2c_client/in_process_transport.h"
+#include "support/loaded_board.h"
 
 namespace {
 
-const char kParameters[] =
-    "REGEDIT4\r\n"
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters]\r\n"
-    "\"I2CDriverEnable\"=dword:00000001\r\n"
-    "\"Chipset\"=dword:00000002\r\n"
-    "\"VID\"=dword:00008086\r\n"
-    "\"DID\"=dword:00002930\r\n"
-    "\"Func\"=dword:00000003\r\n";
 constexpr uint8_t kModule = 0x50;
 constexpr uint8_t kMemoryTypeRegister = 0x02;
 constexpr uint8_t kMemoryType = 0x0B;
@@ -39,7 +32,7 @@ struct Bench {
   ntemu::ScopedClock useClock{&clock};
   board::SimulatedBoard board{board::BoardConfig{}};
   ntemu::ScopedPortSpace ports{&board.Ports()};
-  ntemu::LoadedDriver driver{DriverEntry, ntemu::ParseRegFile(kParameters)};
+  ntemu::LoadedDriver driver{DriverEntry, ntemu::ParseRegFile(omzi2c::testing::ParametersFor(2))};
   Bench() { board.Bus().KeepLog(false); }  // millions of transactions
 };
 

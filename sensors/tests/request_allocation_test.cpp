@@ -14,6 +14,7 @@
 #include "ntemu/port_space.h"
 #include "omzi2c_client/client.h"
 #include "omzi2c_client/in_process_transport.h"
+#include "support/loaded_board.h"
 
 // The sanitizers' runtime brings its own allocation functions.
 #if defined(__SANITIZE_ADDRESS__)
@@ -47,15 +48,6 @@ void operator delete(void* memory, std::size_t) noexcept {
 
 namespace {
 
-const char kParameters[] =
-    "REGEDIT4\r\n"
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters]\r\n"
-    "\"I2CDriverEnable\"=dword:00000001\r\n"
-    "\"Chipset\"=dword:00000002\r\n"
-    "\"VID\"=dword:00008086\r\n"
-    "\"DID\"=dword:00002930\r\n"
-    "\"Func\"=dword:00000003\r\n";
-
 using omzi2c::client::Client;
 using omzi2c::client::Response;
 
@@ -72,7 +64,7 @@ TEST(RequestPath, NoAllocationPerRequest) {
   board::SimulatedBoard board{board::BoardConfig{}};
   board.Bus().KeepLog(false);  // the simulated bus's own log is no part of the path
   ntemu::ScopedPortSpace usePorts(&board.Ports());
-  ntemu::LoadedDriver driver(DriverEntry, ntemu::ParseRegFile(kParameters));
+  ntemu::LoadedDriver driver(DriverEntry, ntemu::ParseRegFile(omzi2c::testing::ParametersFor(2)));
   ASSERT_TRUE(driver.Loaded());
   omzi2c::client::InProcessTransport transport(driver.Device());
   Client client(transport);

@@ -16,17 +16,10 @@
 #include "ntemu/port_space.h"
 #include "omzi2c_client/client.h"
 #include "omzi2c_client/in_process_transport.h"
+#include "support/loaded_board.h"
 
 namespace {
 
-const char kParameters[] =
-    "REGEDIT4\r\n"
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters]\r\n"
-    "\"I2CDriverEnable\"=dword:00000001\r\n"
-    "\"Chipset\"=dword:00000002\r\n"
-    "\"VID\"=dword:00008086\r\n"
-    "\"DID\"=dword:00002930\r\n"
-    "\"Func\"=dword:00000003\r\n";
 const char kBusEvent[] = "\\QRAI2CDriverEvent";
 constexpr uint8_t kModule = 0x50;
 constexpr uint8_t kMemoryTypeRegister = 0x02;
@@ -90,7 +83,8 @@ TEST_F(SharedBus, AHolderThatDiesInATransactionDoesNotKeepTheBus) {
       board::SimulatedBoard board{board::BoardConfig{}};
       DyingPorts ports(board.Ports(), told[1]);
       ntemu::ScopedPortSpace usePorts(&ports);
-      ntemu::LoadedDriver driver(DriverEntry, ntemu::ParseRegFile(kParameters));
+      ntemu::LoadedDriver driver(DriverEntry,
+                                 ntemu::ParseRegFile(omzi2c::testing::ParametersFor(2)));
       if (!driver.Loaded()) _exit(3);
       omzi2c::client::InProcessTransport transport(driver.Device());
       omzi2c::client::Client client(transport);
@@ -110,7 +104,7 @@ TEST_F(SharedBus, AHolderThatDiesInATransactionDoesNotKeepTheBus) {
     ntemu::ScopedClock useClock(&clock);
     board::SimulatedBoard board{board::BoardConfig{}};
     ntemu::ScopedPortSpace usePorts(&board.Ports());
-    ntemu::LoadedDriver driver(DriverEntry, ntemu::ParseRegFile(kParameters));
+    ntemu::LoadedDriver driver(DriverEntry, ntemu::ParseRegFile(omzi2c::testing::ParametersFor(2)));
     ASSERT_TRUE(driver.Loaded());
     omzi2c::client::InProcessTransport transport(driver.Device());
     omzi2c::client::Client client(transport);
