@@ -91,28 +91,30 @@ TEST_P(RegisterHostEndToEnd, EveryControlCodeMovesItsData) {
   const uint32_t kOk = STATUS_SUCCESS, kNo = kStatusNotSupported;
   const Bytes full = Counting(0x80, 32);
   const struct {
-    Probe probe;
+    uint32_t code;
+    Bytes input;
+    uint32_t out;
     uint32_t status;
     size_t information;
     Bytes reply;  // the first bytes of the caller's output buffer
   } cases[] = {
-      {{kIoctlWriteWithCommand, SmbRecord(kEeprom, 0xFF, 3, {1, 2, 3}, 14), 0}, kOk, 0, {}},
-      {{kIoctlReadWithCommand, SmbRecord(kEeprom, 0xFF, 3), 3}, kOk, 3, {1, 2, 3}},
-      {{kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0x00}), 0}, kOk, 0, {}},
-      {{kIoctlReceiveBytes, SmbRecord(kEeprom, 0, 2), 3}, kOk, 3, {2, 3, 0}},
-      {{kIoctlReadWithCommand, SmbRecord(kSensor, 5, 2), 2}, kOk, 2, {0x26, 0x02}},
-      {{kIoctlWriteWithCommand, SmbRecord(kSensor, 2, 2, {0xCD, 0x0A}, 13), 0}, kOk, 0, {}},
-      {{kIoctlReadWithCommand, SmbRecord(kSensor, 2, 2), 2}, kOk, 2, {0xCD, 0x0A}},
-      {{kIoctlBlockRead, BlockRecord(kBlocks, 0x00, 0), 40}, kOk, 22, {'O', 'M', 'Z', ' ', 'b'}},
-      {{kIoctlBlockWrite, BlockRecord(kBlocks, 0x21, 40, full), 0}, kOk, 0, {}},  // cut to 32
-      {{kIoctlBlockRead, BlockRecord(kBlocks, 0x21, 0), 40}, kOk, 32, full},
-      {{kIoctlUnsupported, SmbRecord(kEeprom, 0, 1), 0}, kNo, 0, {}},
-      {{kIoctlExchangeMessage, BlockRecord(kEeprom, 0, 1, {1}), 40}, kNo, 2, {}},
-      {{kIoctlWriteMessage, BlockRecord(kEeprom, 0, 1, {1}), 0}, kNo, 0, {}},
+      {kIoctlWriteWithCommand, SmbRecord(kEeprom, 0xFF, 3, {1, 2, 3}, 14), 0, kOk, 0, {}},
+      {kIoctlReadWithCommand, SmbRecord(kEeprom, 0xFF, 3), 3, kOk, 3, {1, 2, 3}},
+      {kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0x00}), 0, kOk, 0, {}},
+      {kIoctlReceiveBytes, SmbRecord(kEeprom, 0, 2), 3, kOk, 3, {2, 3, 0}},
+      {kIoctlReadWithCommand, SmbRecord(kSensor, 5, 2), 2, kOk, 2, {0x26, 0x02}},
+      {kIoctlWriteWithCommand, SmbRecord(kSensor, 2, 2, {0xCD, 0x0A}, 13), 0, kOk, 0, {}},
+      {kIoctlReadWithCommand, SmbRecord(kSensor, 2, 2), 2, kOk, 2, {0xCD, 0x0A}},
+      {kIoctlBlockRead, BlockRecord(kBlocks, 0x00, 0), 40, kOk, 22, {'O', 'M', 'Z', ' ', 'b'}},
+      {kIoctlBlockWrite, BlockRecord(kBlocks, 0x21, 40, full), 0, kOk, 0, {}},  // cut to 32
+      {kIoctlBlockRead, BlockRecord(kBlocks, 0x21, 0), 40, kOk, 32, full},
+      {kIoctlUnsupported, SmbRecord(kEeprom, 0, 1), 0, kNo, 0, {}},
+      {kIoctlExchangeMessage, BlockRecord(kEeprom, 0, 1, {1}), 40, kNo, 2, {}},
+      {kIoctlWriteMessage, BlockRecord(kEeprom, 0, 1, {1}), 0, kNo, 0, {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << std::hex << c.probe.code);
-    const Reply reply = Request(c.probe.code, c.probe.input, c.probe.out);
+    SCOPED_TRACE(::testing::Message() << std::hex << c.code);
+    const Reply reply = Request(c.code, c.input, c.out);
     EXPECT_EQ(reply.io.status, static_cast<NTSTATUS>(c.status));
     EXPECT_EQ(reply.io.information, c.information);
     EXPECT_EQ(Bytes(reply.bytes.begin(), reply.bytes.begin() + c.reply.size()), c.reply);

@@ -290,21 +290,22 @@ check_start() {
 }
 
 # Runs the request files of one driver start on both builds and compares.
-# Under Wine each file is one client process against the running driver; on
-# Linux the files run one after the other in one session, so that state the
-# board keeps between them (written registers, host status) is the same.
+# The files are joined into one script that both builds read through one
+# `omzi2c -y shell`: one client process under Wine, one session on Linux, so
+# that state the board keeps between the files (written registers, host
+# status) is the same and the shell numbers the script's lines alike in the
+# messages it prints.
 check_requests() {
   local name=$1 dir=$2 tag=$3 files=$4; shift 4
-  local wine_rc=0 linux_rc rc file
-  : >"$dir/wine-$tag.out"; : >"$dir/wine-$tag.err"; : >"$dir/requests-$tag.txt"
+  local wine_rc linux_rc file
+  : >"$dir/requests-$tag.txt"
   for file in $files; do
-    $GUARD wine "$EXE" -y shell <"$REQUESTS/$file" >"$dir/wine-$tag.raw" 2>"$dir/wine-$tag.err.raw"
-    rc=$?
-    [ $rc -gt $wine_rc ] && wine_rc=$rc
-    tr -d '\r' <"$dir/wine-$tag.raw" >>"$dir/wine-$tag.out"
-    tr -d '\r' <"$dir/wine-$tag.err.raw" >>"$dir/wine-$tag.err"
     cat "$REQUESTS/$file" >>"$dir/requests-$tag.txt"
   done
+  $GUARD wine "$EXE" -y shell <"$dir/requests-$tag.txt" >"$dir/wine-$tag.raw" 2>"$dir/wine-$tag.err.raw"
+  wine_rc=$?
+  tr -d '\r' <"$dir/wine-$tag.raw" >"$dir/wine-$tag.out"
+  tr -d '\r' <"$dir/wine-$tag.err.raw" >"$dir/wine-$tag.err"
   "$TOOL" --config "$dir/parameters.reg" "$@" -y shell <"$dir/requests-$tag.txt" \
     >"$dir/linux-$tag.out" 2>"$dir/linux-$tag.err"
   linux_rc=$?
