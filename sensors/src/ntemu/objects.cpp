@@ -44,6 +44,7 @@ struct Objects {
   NTSTATUS openFault = STATUS_SUCCESS;
   NTSTATUS securityFault = STATUS_SUCCESS;
   bool systemWideEvents = false;
+  std::string systemWideError;  // why the last named event could not be shared
   size_t invalidCloses = 0;
 };
 
@@ -184,6 +185,11 @@ void SetNamedEventsSystemWide(bool on) {
   TheObjects().systemWideEvents = on;
 }
 
+std::string SystemWideEventError() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  return TheObjects().systemWideError;
+}
+
 PDEVICE_OBJECT FindDevice(const std::string& name) {
   Objects& objects = TheObjects();
   std::lock_guard<std::mutex> lock(objects.mutex);
@@ -253,6 +259,7 @@ void ResetObjects() {
   objects.linkFault = STATUS_SUCCESS;
   objects.eventFault = false;
   objects.invalidCloses = 0;
+  objects.systemWideError.clear();
 }
 
 }  // namespace ntemu
@@ -327,8 +334,9 @@ PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHan
   if (!named.event) {
     named.event = std::make_unique<KEVENT>();
     ntemu::InitializeSynchronizationEvent(*named.event, true);
-    std::string error;
-    if (objects.systemWideEvents && !ntemu::AttachSystemWideLock(*named.event, name, &error)) {
+    objects.systemWideError.clear();
+    if (objects.systemWideEvents &&
+        !ntemu::AttachSystemWideLock(*named.event, name, &objects.systemWideError)) {
       objects.events.erase(name);
       return nullptr;
     }

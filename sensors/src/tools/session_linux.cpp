@@ -195,6 +195,8 @@ class InProcessSession : public Session {
     driver_ = std::make_unique<ntemu::LoadedDriver>(DriverEntry, parameters_.keys);
     if (!driver_->Loaded()) {
       *error = "the driver did not start: " + client::DescribeStatus(driver_->Status());
+      const std::string lockError = ntemu::SystemWideEventError();
+      if (!lockError.empty()) *error += "\n" + lockError;
       *exitStatus = kExitFailed;
       return false;
     }

@@ -32,20 +32,24 @@ void TakeShared(SharedBusLock& shared);
 // system call. A holder that dies, in or out of a transaction, is noticed by
 // the next taker, which makes the mutex consistent and carries on, so a
 // crashed process never leaves the bus held. False with the reason when the
-// file cannot be opened or mapped.
+// file cannot be opened or mapped, or is refused: the folder and the file
+// are never followed through a link, and either must belong to this
+// process's user with nobody else allowed to write it; the file must have
+// one link, the size of the lock and its header (or be new and empty).
 bool AttachSystemWideLock(KEVENT& event, const std::string& name, std::string* error);
 void DetachSystemWideLock(KEVENT& event);
 // Where the shared file of `name` lives: in the lock folder (below), named
 // after the event.
 std::string SystemWideLockPath(const std::string& name);
-// The lock folder: /run/lock (or /tmp where there is none) unless set; an
-// empty folder goes back to that default. For tests, which keep their files
-// to themselves.
+// The lock folder: /run/omzi2c unless set, made (mode 0755) when missing;
+// an empty folder goes back to that default. For tests, which keep their
+// files to themselves.
 void SetSystemWideLockFolder(const std::string& folder);
 
 // How the shared mutex of `name` stands, seen from a fresh mapping by
 // another thread: free, held by a live holder, or left by a dead one (which
-// the probe then recovers, as a taker would). Missing when no file exists.
+// the probe then recovers, as a taker would). Missing when no usable file
+// exists.
 enum class SharedLockState { Free, Held, HolderDied, Missing };
 SharedLockState ProbeSystemWideLock(const std::string& name);
 // How many takers so far found the holder of `name` dead and recovered the

@@ -26,6 +26,10 @@ void FailNextSecuritySetting(NTSTATUS status);
 // that uses the same name (see AttachSystemWideLock), as named kernel events
 // are on Windows. Off by default: tests keep their events to themselves.
 void SetNamedEventsSystemWide(bool on);
+// Why the last named event created could not be shared system-wide (the
+// lock file refused or missing), which made its creation fail; empty when
+// it could.
+std::string SystemWideEventError();
 
 PDEVICE_OBJECT FindDevice(const std::string& name);
 bool LinkExists(const std::string& name);
