@@ -277,7 +277,7 @@ TEST_F(StartUpFailure, OnlySystemAndAdministratorsMayOpenTheDeviceOrTheBusEvent)
       {device, true, FILE_ALL_ACCESS, true},
       {event, false, SYNCHRONIZE, false},
       {event, false, READ_CONTROL, false},
-      {event, true, SYNCHRONIZE | 0x0002, true},  // wait and set (EVENT_MODIFY_STATE)
+      {event, true, SYNCHRONIZE | EVENT_MODIFY_STATE, true},  // wait and set
   };
   for (const auto& o : opens) {
     EXPECT_EQ(ntemu::AccessAllowed(o.object, o.administrator, o.desired), o.allowed)
