@@ -222,9 +222,10 @@ TEST_F(StartUpFailure, EventCreationFailureDeletesLinkAndDevice) {
   EXPECT_FALSE(ntemu::LinkExists(kLinkName));
 }
 
-// Each step that protects the device fails start-up with its status and
-// leaves nothing behind: no device, no link, no handle to either.
-TEST_F(StartUpFailure, ProtectingTheDeviceFailsCleanly) {
+// Each step that protects the device or the bus event the driver made fails
+// start-up with its status and leaves nothing behind: no device, no link, no
+// event, no handle to any of them.
+TEST_F(StartUpFailure, ProtectingTheDeviceOrTheBusEventFailsCleanly) {
   const struct {
     void (*inject)(NTSTATUS);
     NTSTATUS status;
@@ -232,48 +233,57 @@ TEST_F(StartUpFailure, ProtectingTheDeviceFailsCleanly) {
       {ntemu::FailNextObjectOpen, STATUS_INSUFFICIENT_RESOURCES},
       {ntemu::FailNextSecuritySetting, STATUS_ACCESS_DENIED},
       {ntemu::FailNextSecuritySetting, STATUS_INVALID_ACL},
+      {ntemu::FailNextEventSecuritySetting, STATUS_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
     c.inject(c.status);
     EXPECT_EQ(LoadOnBoard(), c.status);
     EXPECT_TRUE(NothingCreated());
+    EXPECT_EQ(ntemu::FindEvent(kEventName), nullptr);
     EXPECT_EQ(driver->Driver()->DeviceObject, nullptr);
     EXPECT_EQ(ntemu::InvalidCloseCount(), 0u);
     driver.reset();
   }
 }
 
-// SYSTEM and Administrators may do anything, everyone else only read: a
-// control code that asks for write access needs an administrator.
-TEST_F(StartUp, DeviceIsSecureOpenAndOnlyAdministratorsMayWrite) {
-  ntemu::RecordingPortSpace ports;
-  ntemu::ScopedPortSpace use(&ports);
-  ASSERT_EQ(Load({{"ISAPortDriverEnable", 1}}), STATUS_SUCCESS);
+// SYSTEM and Administrators may open the device and the bus event the driver
+// made, nobody else: any request, reads included, needs an administrator, and
+// no ordinary process can wait on the event and keep the bus.
+TEST_F(StartUpFailure, OnlySystemAndAdministratorsMayOpenTheDeviceOrTheBusEvent) {
+  ASSERT_EQ(LoadOnBoard(), STATUS_SUCCESS);
   EXPECT_EQ(ntemu::DeviceCharacteristics(kDeviceName), 0x100u);  // FILE_DEVICE_SECURE_OPEN
-  const ntemu::DeviceSecurity security = ntemu::SecurityOf(kDeviceName);
-  ASSERT_TRUE(security.set);
-  const std::vector<ntemu::AllowedAce> expected = {
+  const ntemu::ObjectSecurity device = ntemu::SecurityOf(kDeviceName);
+  const ntemu::ObjectSecurity event = ntemu::EventSecurityOf(kEventName);
+  ASSERT_TRUE(device.set && event.set);
+  const std::vector<ntemu::AllowedAce> deviceList = {
       {"S-1-5-18", 0x001F01FF},      // SYSTEM: all file access
       {"S-1-5-32-544", 0x001F01FF},  // Administrators: all file access
-      {"S-1-1-0", 0x00120089},       // Everyone: generic read
   };
-  EXPECT_EQ(security.dacl, expected);
-  EXPECT_EQ(ntemu::OpenHandleCount(), 0u);  // the handle used to set it is closed
+  const std::vector<ntemu::AllowedAce> eventList = {{"S-1-5-18", 0x001F0003},
+                                                    {"S-1-5-32-544", 0x001F0003}};
+  EXPECT_EQ(device.dacl, deviceList);
+  EXPECT_EQ(event.dacl, eventList);         // all event access
+  EXPECT_EQ(ntemu::OpenHandleCount(), 1u);  // the event's own; the device's is closed
 
   const struct {
+    const ntemu::ObjectSecurity& object;
     bool administrator;
-    ACCESS_MASK desired;  // what an open asks for; control codes check the data bits
+    ACCESS_MASK desired;  // what an open asks for
     bool allowed;
   } opens[] = {
-      {false, FILE_READ_DATA, true},   {false, FILE_GENERIC_READ, true},
-      {false, FILE_WRITE_DATA, false}, {false, FILE_READ_DATA | FILE_WRITE_DATA, false},
-      {false, WRITE_DAC, false},       {true, FILE_READ_DATA | FILE_WRITE_DATA, true},
-      {true, FILE_ALL_ACCESS, true},
+      {device, false, FILE_READ_DATA, false},
+      {device, false, FILE_GENERIC_READ, false},
+      {device, true, FILE_READ_DATA | FILE_WRITE_DATA, true},
+      {device, true, FILE_ALL_ACCESS, true},
+      {event, false, SYNCHRONIZE, false},
+      {event, false, READ_CONTROL, false},
+      {event, true, SYNCHRONIZE | EVENT_MODIFY_STATE, true},  // wait and set
   };
   for (const auto& o : opens) {
-    EXPECT_EQ(ntemu::OpenAllowed(kDeviceName, o.administrator, o.desired), o.allowed)
+    EXPECT_EQ(ntemu::AccessAllowed(o.object, o.administrator, o.desired), o.allowed)
         << o.administrator << " " << std::hex << o.desired;
   }
+  EXPECT_FALSE(ntemu::OpenAllowed(kDeviceName, false, FILE_READ_DATA));
   // The access bits of the codes: reads ask for read, writes for write.
   EXPECT_EQ((omzi2c::kIoctlPortRead >> 14) & 3, 1u);
   EXPECT_EQ((omzi2c::kIoctlPortWrite >> 14) & 3, 2u);
@@ -315,7 +325,8 @@ TEST_F(StartUpFailure, ASecondHolderOfTheEventNameSharesIt) {
   EXPECT_EQ(Extension()->BusEvent, held);
   EXPECT_NE(Extension()->BusEventHandle, otherHandle);
   EXPECT_EQ(ntemu::EventHandleCount(kEventName), 2u);
-  EXPECT_FALSE(ntemu::IsSignalled(*held));  // start-up leaves its state alone
+  EXPECT_FALSE(ntemu::EventSecurityOf(kEventName).set);  // the other's event keeps its own list
+  EXPECT_FALSE(ntemu::IsSignalled(*held));               // start-up leaves its state alone
 
   driver->Unload();
   EXPECT_EQ(ntemu::FindEvent(kEventName), held);

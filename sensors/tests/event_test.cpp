@@ -5,10 +5,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -94,9 +99,20 @@ class SystemWideLock : public ::testing::Test {
     ntemu::SetSystemWideLockFolder(folder_);
   }
   void TearDown() override {
-    unlink(ntemu::SystemWideLockPath(name).c_str());
-    rmdir(folder_.c_str());
+    std::filesystem::remove_all(folder_);
     ntemu::SetSystemWideLockFolder("");
+  }
+
+  // Attaching an event to the lock in `folder` fails, naming `refused`,
+  // what is wrong with it (`says`) and how to recover.
+  void ExpectRefused(const std::string& folder, const std::string& refused, const char* says) {
+    ntemu::SetSystemWideLockFolder(folder);
+    KEVENT event;
+    std::string error;
+    EXPECT_FALSE(ntemu::AttachSystemWideLock(event, name, &error));
+    EXPECT_EQ(event.systemLock, nullptr);
+    for (const std::string& part : {refused + ": ", std::string(says), std::string("remove it")})
+      EXPECT_NE(error.find(part), std::string::npos) << error << " lacks " << part;
   }
 
   // Runs `hold` in a child process that takes the shared bus lock through an
@@ -184,6 +200,93 @@ TEST_F(SystemWideLock, AFileOfAnotherLayoutIsSetUpAfresh) {
   EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Held);
   KeSetEvent(&event, 0, FALSE);
   ntemu::DetachSystemWideLock(event);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  chmod(path.c_str(), mode);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+// Whatever could have been planted or changed by another user is refused,
+// and a planted link's target is left as it was.
+TEST_F(SystemWideLock, RefusesAFileOrFolderItCannotTrust) {
+  const std::string secret = folder_ + "/secret";
+  const std::string header(sizeof(ntemu::SharedBusLock), 'Z');
+  WriteFile(secret, header, 0600);
+  const std::string file = ntemu::SystemWideLockPath(name).substr(folder_.size());
+  // Each case plants in a fresh folder F; the lock folder is F, or F/d for
+  // the folder's own faults.
+  const struct {
+    bool folderFault;  // the lock folder is F/d
+    const char* says;
+    std::function<void(const std::string& lock)> plant;  // the file or the folder
+  } cases[] = {
+      {false, "symbolic link",
+       [&](auto& lock) { EXPECT_EQ(symlink(secret.c_str(), lock.c_str()), 0); }},
+      {false, "10 bytes", [&](auto& lock) { WriteFile(lock, std::string(10, 0), 0600); }},
+      {false, "header", [&](auto& lock) { WriteFile(lock, header, 0600); }},
+      {false, "2 links",
+       [&](auto& lock) {
+         WriteFile(lock, "", 0600);
+         EXPECT_EQ(link(lock.c_str(), (lock + ".2").c_str()), 0);
+       }},
+      {false, "mode 0622", [&](auto& lock) { WriteFile(lock, "", 0622); }},
+      {false, "not a regular file", [&](auto& lock) { EXPECT_EQ(mkdir(lock.c_str(), 0700), 0); }},
+      {true, "symbolic link",
+       [&](auto& lock) { EXPECT_EQ(symlink(folder_.c_str(), lock.c_str()), 0); }},
+      {true, "mode 0777",
+       [&](auto& lock) {
+         EXPECT_EQ(mkdir(lock.c_str(), 0700), 0);
+         EXPECT_EQ(chmod(lock.c_str(), 0777), 0);
+       }},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string folder = folder_ + "/" + std::to_string(++n);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    if (c.folderFault) folder += "/d";
+    const std::string refused = c.folderFault ? folder : folder + file;
+    c.plant(refused);
+    ExpectRefused(folder, refused, c.says);
+  }
+  EXPECT_EQ(ReadFile(secret), header);
+}
+
+// Only root can plant a file or folder of another user (nobody, 65534).
+TEST_F(SystemWideLock, RefusesAFileOrFolderOfAnotherUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "skipped: planting another user's file needs root";
+  for (const bool ownFolder : {true, false}) {
+    const std::string folder = folder_ + (ownFolder ? "/mine" : "/theirs");
+    const std::string file = folder + ntemu::SystemWideLockPath(name).substr(folder_.size());
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    WriteFile(file, "", 0600);
+    ASSERT_EQ(chown((ownFolder ? file : folder).c_str(), 65534, 65534), 0);
+    ExpectRefused(folder, ownFolder ? file : folder, "owned by user 65534");
+  }
+}
+
+// The default folder is the project's own under /run; a folder that is
+// missing is made, and nobody but its owner may write to it or its files.
+TEST_F(SystemWideLock, KeepsItsFilesInAFolderOnlyItsOwnerMayWrite) {
+  ntemu::SetSystemWideLockFolder("");
+  EXPECT_EQ(ntemu::SystemWideLockPath("\\QRAI2CDriverEvent"), "/run/omzi2c/qrai2cdriverevent.lock");
+  const std::string folder = folder_ + "/made";
+  ntemu::SetSystemWideLockFolder(folder);
+  KEVENT event;
+  std::string error;
+  ASSERT_TRUE(ntemu::AttachSystemWideLock(event, name, &error)) << error;
+  struct stat info[2];
+  ASSERT_EQ(lstat(folder.c_str(), &info[0]), 0);
+  ASSERT_EQ(lstat(ntemu::SystemWideLockPath(name).c_str(), &info[1]), 0);
+  EXPECT_TRUE(S_ISDIR(info[0].st_mode));
+  for (const struct stat& i : info)
+    EXPECT_TRUE(i.st_uid == geteuid() && (i.st_mode & 022) == 0) << std::oct << i.st_mode;
 }
 
 TEST_F(SystemWideLock, MissingFileProbesAsMissing) {

@@ -115,6 +115,14 @@ TEST(Objects, EventsHandlesAndClose) {
   ntemu::ResetObjects();
 }
 
+// Access lists in the string form Windows writes: short names where a whole
+// mask or SID has one.
+TEST(Objects, AccessListsAsSecurityDescriptorStrings) {
+  EXPECT_EQ(ntemu::Sddl({}), "D:NO_ACCESS_CONTROL");
+  EXPECT_EQ(ntemu::Sddl({true, {{"S-1-1-0", 0x120089}, {"S-1-5-21-7-1000", 0x1F01FE}}}),
+            "D:(A;;FR;;;WD)(A;;0x1f01fe;;;S-1-5-21-7-1000)");
+}
+
 TEST(Pool, TracksBlocksPoisonsThemAndFailsOnRequest) {
   ntemu::PoolReset();
   const size_t before = ntemu::PoolOutstanding();

@@ -117,4 +117,18 @@ TEST_F(SharedBus, AHolderThatDiesInATransactionDoesNotKeepTheBus) {
   }
 }
 
+// A lock file the driver cannot trust stops start-up as a failed event
+// creation does, and the stand-in keeps the reason for the tool to show.
+TEST_F(SharedBus, ARefusedLockFileStopsStartUpAndSaysWhy) {
+  const std::string path = ntemu::SystemWideLockPath(kBusEvent);
+  ASSERT_EQ(symlink("/dev/null", path.c_str()), 0);
+  board::SimulatedBoard board{board::BoardConfig{}};
+  ntemu::ScopedPortSpace usePorts(&board.Ports());
+  ntemu::LoadedDriver driver(DriverEntry, ntemu::ParseRegFile(omzi2c::testing::ParametersFor(2)));
+  EXPECT_EQ(driver.Status(), STATUS_MUTANT_NOT_OWNED);
+  EXPECT_NE(ntemu::SystemWideEventError().find(path + ": it is a symbolic link"),
+            std::string::npos);
+  EXPECT_EQ(unlink(path.c_str()), 0);
+}
+
 }  // namespace

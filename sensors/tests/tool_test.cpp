@@ -380,9 +380,14 @@ TEST(ToolInfo, ParametersControllerAndStartUpFailures) {
   EXPECT_TRUE(Contains(info.out, "controller: Chipset 2 (byte-done host)"));
   EXPECT_TRUE(Contains(info.out, "SMBus base 0x0400"));
   EXPECT_TRUE(Contains(info.out, "port service: enabled"));
+  // Who may open the device and the bus event, as the driver set it.
+  EXPECT_TRUE(Contains(info.out, "access to \\Device\\OMZI2C: D:(A;;FA;;;SY)(A;;FA;;;BA)\n"));
+  EXPECT_TRUE(Contains(info.out,
+                       "access to \\QRAI2CDriverEvent: D:(A;;0x1f0003;;;SY)(A;;0x1f0003;;;BA)\n"));
 
   const ToolRun portOnly = Tool({"--smb-service", "off", "info"});
   EXPECT_TRUE(Contains(portOnly.out, "SMBus service: disabled"));
+  EXPECT_TRUE(Contains(portOnly.out, "access to \\QRAI2CDriverEvent: none (no SMBus service)\n"));
   EXPECT_FALSE(Contains(portOnly.out, "controller:"));
 
   const struct {

@@ -26,13 +26,15 @@ HANDLE OpenDevice(DWORD access) {
 
 }  // namespace
 
-// Only administrators may open the device for writing; anyone else gets a
-// read-only handle, on which the reading control codes still work and the
-// writing ones are refused with STATUS_ACCESS_DENIED.
+// Only SYSTEM and Administrators may open the device, for anything: any
+// request, a read included, needs an elevated administrator.
 std::unique_ptr<DeviceTransport> DeviceTransport::Open(std::string* error) {
-  HANDLE handle = OpenDevice(GENERIC_READ | GENERIC_WRITE);
+  const HANDLE handle = OpenDevice(GENERIC_READ | GENERIC_WRITE);
   if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    handle = OpenDevice(GENERIC_READ);
+    *error = "cannot open " OMZI2C_USER_PATH
+             ": access denied; only administrators may use the driver, so run omzi2c elevated "
+             "(Run as administrator) or as a service";
+    return nullptr;
   }
   if (handle == INVALID_HANDLE_VALUE) {
     *error = "cannot open " OMZI2C_USER_PATH " (Windows error " + std::to_string(GetLastError()) +

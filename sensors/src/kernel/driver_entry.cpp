@@ -7,6 +7,7 @@
 
 #include <omzi2c/omzi2c.h>
 
+#include "access_lists.h"
 #include "controller_state.h"
 #include "device_extension.h"
 #include "discovery/discovery.h"
@@ -31,88 +32,9 @@ constexpr ULONG kDefaultFunction = 0xFFFF;
 constexpr LONG kChipsetLimit = 11;  // codes from here on are not configurable
 constexpr USHORT kNoFunction = 0xFFFF;
 
-// IoCreateSynchronizationEvent giving no event ends start-up with this status.
+// IoCreateSynchronizationEvent giving no event ends start-up with this status;
+// a failure to protect the event ends it with that step's status.
 constexpr NTSTATUS kEventFailure = STATUS_MUTANT_NOT_OWNED;
-
-// Who may open the device. A driver that writes any I/O port takes over the
-// machine for whoever may send it a port write, so SYSTEM and Administrators
-// get all access and everyone else read access only: the control codes that
-// ask for write access (port writes, every SMBus code with write access)
-// then need an administrator, while reading ones keep working unelevated.
-constexpr ACCESS_MASK kAdministratorAccess = FILE_ALL_ACCESS;
-constexpr ACCESS_MASK kEveryoneAccess = FILE_GENERIC_READ;
-
-// A well-known SID with up to two sub-authorities, aligned for the routines.
-struct WellKnownSid {
-  ULONG words[4];
-};
-
-// Builds S-1-<authority>-<first>[-<second>] in `sid`.
-NTSTATUS BuildSid(WellKnownSid* sid, UCHAR authority, UCHAR count, ULONG first, ULONG second) {
-  SID_IDENTIFIER_AUTHORITY identifier = {{0, 0, 0, 0, 0, authority}};
-  const NTSTATUS status = RtlInitializeSid(sid->words, &identifier, count);
-  if (!NT_SUCCESS(status)) return status;
-  *RtlSubAuthoritySid(sid->words, 0) = first;
-  if (count > 1) *RtlSubAuthoritySid(sid->words, 1) = second;
-  return STATUS_SUCCESS;
-}
-
-// The device's access list: the three SIDs, their ACEs, the list itself.
-struct DeviceAcl {
-  WellKnownSid system;
-  WellKnownSid administrators;
-  WellKnownSid everyone;
-  ULONG list[32];  // ACL header and three ACEs: 72 bytes
-};
-
-constexpr UCHAR kNtAuthority = 5;     // SECURITY_NT_AUTHORITY
-constexpr UCHAR kWorldAuthority = 1;  // SECURITY_WORLD_SID_AUTHORITY
-
-NTSTATUS BuildDeviceAcl(DeviceAcl* acl) {
-  NTSTATUS status = BuildSid(&acl->system, kNtAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0);
-  if (NT_SUCCESS(status)) {
-    status = BuildSid(&acl->administrators, kNtAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                      DOMAIN_ALIAS_RID_ADMINS);
-  }
-  if (NT_SUCCESS(status))
-    status = BuildSid(&acl->everyone, kWorldAuthority, 1, SECURITY_WORLD_RID, 0);
-  PACL list = reinterpret_cast<PACL>(acl->list);
-  if (NT_SUCCESS(status)) status = RtlCreateAcl(list, sizeof(acl->list), ACL_REVISION);
-  if (NT_SUCCESS(status)) {
-    status = RtlAddAccessAllowedAce(list, ACL_REVISION, kAdministratorAccess, acl->system.words);
-  }
-  if (NT_SUCCESS(status)) {
-    status =
-        RtlAddAccessAllowedAce(list, ACL_REVISION, kAdministratorAccess, acl->administrators.words);
-  }
-  if (NT_SUCCESS(status)) {
-    status = RtlAddAccessAllowedAce(list, ACL_REVISION, kEveryoneAccess, acl->everyone.words);
-  }
-  return status;
-}
-
-// Replaces the device's default access list with the one above, through a
-// kernel handle to the device. The descriptor is copied by the object
-// manager, so it may live on the stack.
-NTSTATUS ProtectDevice(PDEVICE_OBJECT device) {
-  DeviceAcl acl;
-  NTSTATUS status = BuildDeviceAcl(&acl);
-  SECURITY_DESCRIPTOR descriptor;
-  if (NT_SUCCESS(status))
-    status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  if (NT_SUCCESS(status)) {
-    status =
-        RtlSetDaclSecurityDescriptor(&descriptor, TRUE, reinterpret_cast<PACL>(acl.list), FALSE);
-  }
-  if (!NT_SUCCESS(status)) return status;
-  HANDLE handle = nullptr;
-  status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC, nullptr, KernelMode,
-                                 &handle);
-  if (!NT_SUCCESS(status)) return status;
-  status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
-  ZwClose(handle);
-  return status;
-}
 
 // Query routine of QueryParameter: stores a value only when it is a
 // four-byte REG_DWORD; a value of any other type or length counts as absent,
@@ -147,11 +69,30 @@ bool ReadControllerConfig(PUNICODE_STRING servicePath) {
          Controller.Func != kNoFunction;
 }
 
-bool OpenBusEvent(DeviceExtension* extension) {
+// Opens the bus event, creating it when no other component has. An event
+// this driver creates gets its access list, and a failure to set it closes
+// the event again; one another component created first keeps the list that
+// component gave it. The look-up's handle stays open until the event is
+// opened, so that the event cannot vanish and come back unprotected in
+// between.
+NTSTATUS OpenBusEvent(DeviceExtension* extension) {
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, OMZI2C_BUS_EVENT_NAME);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
+  HANDLE existing = nullptr;
+  const bool shared = NT_SUCCESS(ZwOpenEvent(&existing, SYNCHRONIZE, &attributes));
   extension->BusEvent = IoCreateSynchronizationEvent(&name, &extension->BusEventHandle);
-  return extension->BusEvent != nullptr;
+  if (shared) ZwClose(existing);
+  if (extension->BusEvent == nullptr) return kEventFailure;
+  if (shared) return STATUS_SUCCESS;
+  const NTSTATUS status = ProtectBusEvent(extension->BusEventHandle);
+  if (NT_SUCCESS(status)) return status;
+  ZwClose(extension->BusEventHandle);
+  extension->BusEvent = nullptr;
+  extension->BusEventHandle = nullptr;
+  return status;
 }
 
 // Device, link and bus event; on failure whatever was created is deleted.
@@ -180,13 +121,15 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
 
   DeviceExtension* extension = static_cast<DeviceExtension*>(device->DeviceExtension);
   RtlZeroMemory(extension, sizeof(DeviceExtension));
-  if (Controller.I2CDriverEnable != 0 && !OpenBusEvent(extension)) status = kEventFailure;
+  if (Controller.I2CDriverEnable != 0) {
+    const NTSTATUS eventStatus = OpenBusEvent(extension);
+    if (!NT_SUCCESS(eventStatus)) status = eventStatus;
+  }
   extension->Device = device;
   extension->DeviceType = omzi2c::kDeviceType;
   if (!NT_SUCCESS(status)) {
     IoDeleteSymbolicLink(&linkName);
     IoDeleteDevice(device);
-    return kEventFailure;
   }
   return status;
 }

@@ -1,6 +1,7 @@
 # Kernel sources, shared by the user-space build and the Windows driver build.
 set(OMZI2C_KERNEL_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(OMZI2C_KERNEL_SOURCES
+  ${OMZI2C_KERNEL_DIR}/access_lists.cpp
   ${OMZI2C_KERNEL_DIR}/controller_state.cpp
   ${OMZI2C_KERNEL_DIR}/dispatch.cpp
   ${OMZI2C_KERNEL_DIR}/driver_entry.cpp

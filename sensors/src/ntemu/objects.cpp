@@ -21,12 +21,13 @@ struct Device {
   std::vector<uint8_t> extension;
   std::string name;  // folded; empty for an unnamed device
   ULONG characteristics = 0;
-  DeviceSecurity security;
+  ObjectSecurity security;
 };
 
 struct NamedEvent {
   std::unique_ptr<KEVENT> event;
   size_t handles = 0;
+  ObjectSecurity security;
 };
 
 struct Objects {
@@ -43,7 +44,9 @@ struct Objects {
   bool eventFault = false;
   NTSTATUS openFault = STATUS_SUCCESS;
   NTSTATUS securityFault = STATUS_SUCCESS;
+  NTSTATUS eventSecurityFault = STATUS_SUCCESS;
   bool systemWideEvents = false;
+  std::string systemWideError;  // why the last named event could not be shared
   size_t invalidCloses = 0;
 };
 
@@ -157,20 +160,30 @@ void FailNextSecuritySetting(NTSTATUS status) {
   TheObjects().securityFault = status;
 }
 
+void FailNextEventSecuritySetting(NTSTATUS status) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  TheObjects().eventSecurityFault = status;
+}
+
 ULONG DeviceCharacteristics(const std::string& name) {
   std::lock_guard<std::mutex> lock(TheObjects().mutex);
   const Device* device = DeviceNamed(TheObjects(), name);
   return device != nullptr ? device->characteristics : 0;
 }
 
-DeviceSecurity SecurityOf(const std::string& deviceName) {
+ObjectSecurity SecurityOf(const std::string& deviceName) {
   std::lock_guard<std::mutex> lock(TheObjects().mutex);
   const Device* device = DeviceNamed(TheObjects(), deviceName);
-  return device != nullptr ? device->security : DeviceSecurity{};
+  return device != nullptr ? device->security : ObjectSecurity{};
 }
 
-bool OpenAllowed(const std::string& deviceName, bool administrator, ACCESS_MASK desired) {
-  const DeviceSecurity security = SecurityOf(deviceName);
+ObjectSecurity EventSecurityOf(const std::string& eventName) {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  const auto found = TheObjects().events.find(Folded(eventName));
+  return found != TheObjects().events.end() ? found->second.security : ObjectSecurity{};
+}
+
+bool AccessAllowed(const ObjectSecurity& security, bool administrator, ACCESS_MASK desired) {
   if (!security.set) return true;
   ACCESS_MASK granted = 0;
   for (const AllowedAce& ace : security.dacl) {
@@ -179,9 +192,18 @@ bool OpenAllowed(const std::string& deviceName, bool administrator, ACCESS_MASK 
   return (desired & ~granted) == 0;
 }
 
+bool OpenAllowed(const std::string& deviceName, bool administrator, ACCESS_MASK desired) {
+  return AccessAllowed(SecurityOf(deviceName), administrator, desired);
+}
+
 void SetNamedEventsSystemWide(bool on) {
   std::lock_guard<std::mutex> lock(TheObjects().mutex);
   TheObjects().systemWideEvents = on;
+}
+
+std::string SystemWideEventError() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  return TheObjects().systemWideError;
 }
 
 PDEVICE_OBJECT FindDevice(const std::string& name) {
@@ -249,10 +271,12 @@ void ResetObjects() {
   objects.deviceHandles.clear();
   objects.openFault = STATUS_SUCCESS;
   objects.securityFault = STATUS_SUCCESS;
+  objects.eventSecurityFault = STATUS_SUCCESS;
   objects.deviceFault = STATUS_SUCCESS;
   objects.linkFault = STATUS_SUCCESS;
   objects.eventFault = false;
   objects.invalidCloses = 0;
+  objects.systemWideError.clear();
 }
 
 }  // namespace ntemu
@@ -327,8 +351,9 @@ PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHan
   if (!named.event) {
     named.event = std::make_unique<KEVENT>();
     ntemu::InitializeSynchronizationEvent(*named.event, true);
-    std::string error;
-    if (objects.systemWideEvents && !ntemu::AttachSystemWideLock(*named.event, name, &error)) {
+    objects.systemWideError.clear();
+    if (objects.systemWideEvents &&
+        !ntemu::AttachSystemWideLock(*named.event, name, &objects.systemWideError)) {
       objects.events.erase(name);
       return nullptr;
     }
@@ -338,6 +363,21 @@ PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHan
   objects.handles[handle] = name;
   *EventHandle = reinterpret_cast<HANDLE>(handle);
   return named.event.get();
+}
+
+// Opens an existing named event; every call that succeeds adds a handle.
+NTSTATUS ZwOpenEvent(PHANDLE EventHandle, ACCESS_MASK, POBJECT_ATTRIBUTES ObjectAttributes) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  if (ObjectAttributes->ObjectName == nullptr) return STATUS_INVALID_PARAMETER;
+  const std::string name = ntemu::NameOf(ObjectAttributes->ObjectName);
+  const auto found = objects.events.find(name);
+  if (found == objects.events.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
+  ++found->second.handles;
+  const uintptr_t handle = ntemu::NewHandle(objects);
+  objects.handles[handle] = name;
+  *EventHandle = reinterpret_cast<HANDLE>(handle);
+  return STATUS_SUCCESS;
 }
 
 // Kernel handles to devices only: that is all the driver opens by pointer.
@@ -358,23 +398,33 @@ NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PACCESS_STA
   return STATUS_SUCCESS;
 }
 
-// Sets a device's access list (the only information the stand-in keeps).
+// Sets the access list of a device or an event (the only security
+// information the stand-in keeps).
 NTSTATUS ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
                              PSECURITY_DESCRIPTOR SecurityDescriptor) {
   ntemu::Objects& objects = ntemu::TheObjects();
   std::lock_guard<std::mutex> lock(objects.mutex);
+  const uintptr_t key = reinterpret_cast<uintptr_t>(Handle);
+  const auto device = objects.deviceHandles.find(key);
+  const auto event = objects.handles.find(key);
   const NTSTATUS fault = ntemu::Take(objects.securityFault);
   if (!NT_SUCCESS(fault)) return fault;
-  const auto found = objects.deviceHandles.find(reinterpret_cast<uintptr_t>(Handle));
-  if (found == objects.deviceHandles.end()) return STATUS_INVALID_HANDLE;
+  if (event != objects.handles.end()) {
+    const NTSTATUS eventFault = ntemu::Take(objects.eventSecurityFault);
+    if (!NT_SUCCESS(eventFault)) return eventFault;
+  }
   if (SecurityInformation != DACL_SECURITY_INFORMATION) return STATUS_INVALID_PARAMETER;
   std::vector<ntemu::AllowedAce> dacl;
   if (!ntemu::ReadDacl(*static_cast<PISECURITY_DESCRIPTOR>(SecurityDescriptor), &dacl)) {
     return STATUS_INVALID_ACL;
   }
-  ntemu::DeviceSecurity& security = objects.devices.at(found->second)->security;
-  security.set = true;
-  security.dacl = std::move(dacl);
+  ntemu::ObjectSecurity* security = nullptr;
+  if (device != objects.deviceHandles.end())
+    security = &objects.devices.at(device->second)->security;
+  if (event != objects.handles.end()) security = &objects.events.at(event->second).security;
+  if (security == nullptr) return STATUS_INVALID_HANDLE;
+  security->set = true;
+  security->dacl = std::move(dacl);
   return STATUS_SUCCESS;
 }
 

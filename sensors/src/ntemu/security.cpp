@@ -1,9 +1,13 @@
 // The run-time library's security routines: SIDs, access lists and absolute
 // security descriptors, laid out in the caller's memory as the kernel lays
-// them out, with the kernel's checks of sizes and revisions.
+// them out, with the kernel's checks of sizes and revisions. Also the string
+// form of a recorded access list, as Windows' converter writes it.
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "ntemu/nt.h"
+#include "ntemu/objects.h"
 
 namespace {
 
@@ -11,7 +15,51 @@ constexpr ULONG kSidHeader = 8;  // revision, count, authority
 constexpr UCHAR kMaxSubAuthorities = 15;
 constexpr ULONG kAceHeader = sizeof(ACCESS_ALLOWED_ACE) - sizeof(ULONG);
 
+// Short names of whole access masks and of well-known SIDs.
+const struct {
+  ACCESS_MASK mask;
+  const char* name;
+} kRightsNames[] = {
+    {0x001F01FF, "FA"}, {0x00120089, "FR"}, {0x00120116, "FW"}, {0x001200A0, "FX"},
+    {0x10000000, "GA"}, {0x80000000, "GR"}, {0x40000000, "GW"}, {0x20000000, "GX"},
+};
+const struct {
+  const char* sid;
+  const char* name;
+} kSidNames[] = {
+    {"S-1-5-18", "SY"}, {"S-1-5-32-544", "BA"}, {"S-1-5-32-545", "BU"},
+    {"S-1-1-0", "WD"},  {"S-1-5-11", "AU"},
+};
+
+std::string RightsText(ACCESS_MASK mask) {
+  for (const auto& rights : kRightsNames) {
+    if (rights.mask == mask) return rights.name;
+  }
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(mask));
+  return hex;
+}
+
+std::string SidText(const std::string& sid) {
+  for (const auto& known : kSidNames) {
+    if (sid == known.sid) return known.name;
+  }
+  return sid;
+}
+
 }  // namespace
+
+namespace ntemu {
+
+std::string Sddl(const ObjectSecurity& security) {
+  if (!security.set) return "D:NO_ACCESS_CONTROL";
+  std::string text = "D:";
+  for (const AllowedAce& ace : security.dacl)
+    text += "(A;;" + RightsText(ace.mask) + ";;;" + SidText(ace.sid) + ")";
+  return text;
+}
+
+}  // namespace ntemu
 
 extern "C" {
 

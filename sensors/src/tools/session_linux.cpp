@@ -16,6 +16,7 @@
 #include "ntemu/driver_loader.h"
 #include "ntemu/objects.h"
 #include "ntemu/real_ports.h"
+#include "ntemu/registry.h"
 #include "omzi2c_client/in_process_transport.h"
 #include "tools/board_state.h"
 #include "tools/cli.h"
@@ -195,6 +196,8 @@ class InProcessSession : public Session {
     driver_ = std::make_unique<ntemu::LoadedDriver>(DriverEntry, parameters_.keys);
     if (!driver_->Loaded()) {
       *error = "the driver did not start: " + client::DescribeStatus(driver_->Status());
+      const std::string lockError = ntemu::SystemWideEventError();
+      if (!lockError.empty()) *error += "\n" + lockError;
       *exitStatus = kExitFailed;
       return false;
     }
@@ -233,6 +236,13 @@ class InProcessSession : public Session {
       lines.push_back("embedded controller: data " + Hex4(Controller.EcDataPort) + ", command " +
                       Hex4(Controller.EcCommandPort));
     }
+    // Who may open the device and the bus event, as the driver set it.
+    const std::string device = ntemu::Narrow(OMZI2C_DEVICE_NAME);
+    const std::string event = ntemu::Narrow(OMZI2C_BUS_EVENT_NAME);
+    lines.push_back("access to " + device + ": " + ntemu::Sddl(ntemu::SecurityOf(device)));
+    lines.push_back("access to " + event + ": " +
+                    (Controller.I2CDriverEnable ? ntemu::Sddl(ntemu::EventSecurityOf(event))
+                                                : std::string("none (no SMBus service)")));
     return lines;
   }
 

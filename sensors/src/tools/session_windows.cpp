@@ -1,7 +1,13 @@
 // Sessions on Windows: the tool talks to the installed driver.
 #include <windows.h>
+#include <sddl.h>
+#include <winternl.h>
 
+#include <omzi2c/omzi2c.h>
+
+#include <cwchar>
 #include <ostream>
+#include <vector>
 
 #include "omzi2c_client/device_transport.h"
 #include "tools/cli.h"
@@ -16,6 +22,50 @@ const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Para
 const char* const kParameterNames[] = {
     "ISAPortDriverEnable", "I2CDriverEnable", "Chipset", "VID", "DID", "Func"};
 
+constexpr LONG kObjectNameNotFound = static_cast<LONG>(0xC0000034);
+
+typedef LONG(NTAPI* NtOpenEventRoutine)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
+
+// The access list of the object behind `handle` in string form (the handle
+// needs READ_CONTROL), or why it cannot be read.
+std::string AccessListOf(HANDLE handle) {
+  DWORD needed = 0;
+  GetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<BYTE> descriptor(needed);
+  LPSTR text = nullptr;
+  if (needed == 0 ||
+      !GetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, descriptor.data(), needed,
+                               &needed) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return "cannot read it (Windows error " + std::to_string(GetLastError()) + ")";
+  }
+  const std::string list(text);
+  LocalFree(text);
+  return list;
+}
+
+// The bus event's access list, read through a handle of its own: none when
+// no component holds the event (the driver does whenever SMBus service is on).
+std::string BusEventAccessList() {
+  const auto open = reinterpret_cast<NtOpenEventRoutine>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtOpenEvent")));
+  if (open == nullptr) return "cannot read it (NtOpenEvent is not available)";
+  UNICODE_STRING name;
+  name.Buffer = const_cast<PWSTR>(OMZI2C_BUS_EVENT_NAME);
+  name.Length = static_cast<USHORT>(std::wcslen(OMZI2C_BUS_EVENT_NAME) * sizeof(WCHAR));
+  name.MaximumLength = name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  HANDLE event = nullptr;
+  const LONG status = open(&event, READ_CONTROL, &attributes);
+  if (status == kObjectNameNotFound) return "none (no SMBus service)";
+  if (status < 0) return "cannot read it (" + Hex8(static_cast<uint32_t>(status)) + ")";
+  const std::string list = AccessListOf(event);
+  CloseHandle(event);
+  return list;
+}
+
 class DeviceSession : public Session {
  public:
   explicit DeviceSession(std::unique_ptr<client::DeviceTransport> transport)
@@ -25,7 +75,10 @@ class DeviceSession : public Session {
   bool RealHardware() const override { return true; }
 
   std::vector<std::string> Info() const override {
-    std::vector<std::string> lines = {"driver: \\\\.\\OMZI2C (installed driver)"};
+    std::vector<std::string> lines = {
+        "driver: \\\\.\\OMZI2C (installed driver)",
+        "access to \\Device\\OMZI2C: " + AccessListOf(static_cast<HANDLE>(transport_->Handle())),
+        "access to \\QRAI2CDriverEvent: " + BusEventAccessList()};
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
       lines.push_back("parameters: cannot read HKLM\\" + std::string(kParametersKey));

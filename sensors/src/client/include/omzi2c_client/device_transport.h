@@ -12,9 +12,13 @@ namespace omzi2c::client {
 
 class DeviceTransport : public Transport {
  public:
-  // Opens \\.\OMZI2C; on failure returns null and says why in `error`.
+  // Opens \\.\OMZI2C for reading and writing; on failure returns null and
+  // says why in `error` (only administrators may open it).
   static std::unique_ptr<DeviceTransport> Open(std::string* error);
   ~DeviceTransport() override;
+  // The open device's handle (a HANDLE), for reading the device's own
+  // information such as its access list.
+  void* Handle() const { return handle_; }
   Response Control(uint32_t code, const std::vector<uint8_t>& input,
                    uint32_t outputLength) override;
   // Reuses the caller's reply buffer: nothing allocated once it has grown.

@@ -12,11 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ntemu/bus_lock_file.h"  // the part of the event other processes see
 #include "ntemu/nt.h"
-
-namespace ntemu {
-struct SharedBusLock;  // the part of the event other processes see
-}
 
 struct _KEVENT {
   std::atomic<uint32_t> state{1};  // ntemu::kEvent* below
@@ -39,31 +36,5 @@ constexpr uint32_t kEventHeldWithSleepers = 2;
 // A synchronization (auto-reset) event, initially signalled unless told.
 void InitializeSynchronizationEvent(KEVENT& event, bool signalled = true);
 bool IsSignalled(KEVENT& event);
-
-// Makes holding the event also hold a mutex shared with every process that
-// attaches the same name: a process-shared, robust mutex in a small file
-// mapped from the lock folder. Taking and releasing it uncontended costs no
-// system call. A holder that dies, in or out of a transaction, is noticed by
-// the next taker, which makes the mutex consistent and carries on, so a
-// crashed process never leaves the bus held. False with the reason when the
-// file cannot be opened or mapped.
-bool AttachSystemWideLock(KEVENT& event, const std::string& name, std::string* error);
-void DetachSystemWideLock(KEVENT& event);
-// Where the shared file of `name` lives: in the lock folder (below), named
-// after the event.
-std::string SystemWideLockPath(const std::string& name);
-// The lock folder: /run/lock (or /tmp where there is none) unless set; an
-// empty folder goes back to that default. For tests, which keep their files
-// to themselves.
-void SetSystemWideLockFolder(const std::string& folder);
-
-// How the shared mutex of `name` stands, seen from a fresh mapping by
-// another thread: free, held by a live holder, or left by a dead one (which
-// the probe then recovers, as a taker would). Missing when no file exists.
-enum class SharedLockState { Free, Held, HolderDied, Missing };
-SharedLockState ProbeSystemWideLock(const std::string& name);
-// How many takers so far found the holder of `name` dead and recovered the
-// mutex (0 when no file exists).
-uint64_t DeadHoldersRecovered(const std::string& name);
 
 }  // namespace ntemu

@@ -195,7 +195,10 @@ typedef struct _SECURITY_DESCRIPTOR {
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220
 #define DACL_SECURITY_INFORMATION 0x00000004
+#define OBJ_CASE_INSENSITIVE 0x00000040
 #define OBJ_KERNEL_HANDLE 0x00000200
+#define EVENT_MODIFY_STATE 0x0002
+#define EVENT_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x3)
 #define FILE_READ_DATA 0x0001
 #define FILE_WRITE_DATA 0x0002
 #define DELETE 0x00010000
@@ -206,6 +209,27 @@ typedef struct _SECURITY_DESCRIPTOR {
 #define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
 #define FILE_GENERIC_READ (READ_CONTROL | FILE_READ_DATA | 0x0080 | 0x0008 | SYNCHRONIZE)
 #define FILE_DEVICE_SECURE_OPEN 0x00000100
+
+// What names an object to open: the name, attributes and, for a creation,
+// its security descriptor.
+typedef struct _OBJECT_ATTRIBUTES {
+  ULONG Length;
+  HANDLE RootDirectory;
+  PUNICODE_STRING ObjectName;
+  ULONG Attributes;
+  PVOID SecurityDescriptor;
+  PVOID SecurityQualityOfService;
+} OBJECT_ATTRIBUTES, *POBJECT_ATTRIBUTES;
+
+static inline void InitializeObjectAttributes(POBJECT_ATTRIBUTES p, PUNICODE_STRING n, ULONG a,
+                                              HANDLE r, PSECURITY_DESCRIPTOR s) {
+  p->Length = sizeof(OBJECT_ATTRIBUTES);
+  p->RootDirectory = r;
+  p->ObjectName = n;
+  p->Attributes = a;
+  p->SecurityDescriptor = s;
+  p->SecurityQualityOfService = nullptr;
+}
 
 #define IRP_MJ_CREATE 0x00
 #define IRP_MJ_CLOSE 0x02
@@ -305,6 +329,8 @@ VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName);
 NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHandle);
+NTSTATUS ZwOpenEvent(PHANDLE EventHandle, ACCESS_MASK DesiredAccess,
+                     POBJECT_ATTRIBUTES ObjectAttributes);
 NTSTATUS ZwClose(HANDLE Handle);
 
 // Security descriptors, and setting one on an object through a handle.
