@@ -3,7 +3,8 @@
 //
 // Input: a configuration, then up to kMaxRequests requests.
 //   [0] Chipset (0..11)   [1] services (both, SMBus only, port only)
-//   [2] [3] board faults (0: none, else one of the board's faults)
+//   [2] [3] board faults (0: none, else one of the board's faults; the form
+//   ec-status-XX takes XX from one more byte, right after its own)
 //   each request: [code selector] ([4-byte code] when the selector asks for
 //   any code) [2-byte input length] [2-byte output length] [input bytes]
 // Lengths run from 0 to 300, each on its own. The system buffer is exactly
@@ -129,11 +130,18 @@ std::vector<ntemu::RegFileKey> ParametersFor(const board::BoardConfig& config, u
             {"Func", Dword(config.function)}}}};
 }
 
-void InjectFault(board::SimulatedBoard& board, uint8_t selector) {
+void InjectFault(board::SimulatedBoard& board, Input& input) {
+  const uint8_t selector = input.Byte();
   const auto& faults = board::SimulatedBoard::Faults();
   if (selector == 0 || faults.empty()) return;
+  std::string name = faults[(selector - 1u) % faults.size()].name;
+  if (name.size() > 2 && name.compare(name.size() - 2, 2, "XX") == 0) {
+    char digits[3];
+    std::snprintf(digits, sizeof(digits), "%02x", input.Byte());
+    name.replace(name.size() - 2, 2, digits);
+  }
   std::string error;
-  board.InjectFault(faults[(selector - 1u) % faults.size()].name, &error);
+  board.InjectFault(name, &error);
 }
 
 void RunRequest(Input& input, PDEVICE_OBJECT device, board::SimulatedBoard& board,
@@ -179,8 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ntemu::InstallClock(&clock);
   {
     board::SimulatedBoard board(config);
-    InjectFault(board, input.Byte());
-    InjectFault(board, input.Byte());
+    InjectFault(board, input);
+    InjectFault(board, input);
     CountingPorts counting(board.Ports());
     ntemu::ScopedPortSpace ports(&counting);
     ntemu::LoadedDriver driver(DriverEntry, ParametersFor(config, services));

@@ -36,6 +36,8 @@ static const struct {
     {OMZI2C_STATUS_NOT_SUPPORTED, "not supported by this SMBus host"},
     {OMZI2C_STATUS_INVALID_PARAMETER, "the driver refused the request's lengths"},
     {OMZI2C_STATUS_INVALID_DEVICE_REQUEST, "the driver's SMBus service is off"},
+    {OMZI2C_STATUS_IO_TIMEOUT, "another program held the bus for 30 s"},
+    {OMZI2C_STATUS_CANCELLED, "the request was cancelled while it waited for the bus"},
 };
 
 // Parses a number by C rules (0x-hex, 0-octal) no greater than `maximum`.

@@ -107,6 +107,8 @@ TEST(ClientStatus, NamesAndWords) {
   EXPECT_EQ(client::DescribeStatus(kStatusNoSuchDevice),
             "SMBus controller not found (STATUS_NO_SUCH_DEVICE, 0xC000000E)");
   EXPECT_STREQ(client::StatusName(0xC0000999u), "STATUS_UNKNOWN");
+  EXPECT_EQ(client::DescribeStatus(kStatusIoTimeout),
+            "the bus was not free within 30 s (STATUS_IO_TIMEOUT, 0xC00000B5)");
   Response warning;
   warning.status = kStatusBufferOverflow;
   EXPECT_TRUE(warning.Succeeded());  // a warning still delivers its bytes

@@ -129,8 +129,12 @@ TEST_F(EcEndToEnd, InjectedFaultsGiveTheirResultsAndBoundedWaitsEndInTimeout) {
                                                                 {0x1A, 8},
                                                                 {0x1F, 17},
                                                                 {0x40, 14},
-                                                                {0x00, 0},
-                                                                {0x90, 0}}) {
+                                                                {0x00, 2},
+                                                                {0x90, 1},
+                                                                {0x81, 15},
+                                                                {0x85, 15},
+                                                                {0x9A, 8},
+                                                                {0xC0, 14}}) {
     cases.push_back({Faults{}, result});
     cases.back().first.status = status;
   }

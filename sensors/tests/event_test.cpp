@@ -1,4 +1,5 @@
-// The stand-in's synchronization events: auto-reset semantics, and the
+// The stand-in's synchronization events: auto-reset semantics, waits that
+// end by their time-out or by an interruption without the event, and the
 // system-wide lock that serialises processes using the same event name and
 // is dropped when a holder dies.
 #include <gtest/gtest.h>
@@ -174,6 +175,30 @@ TEST_F(SystemWideLock, AHolderThatDiesDoesNotLeaveTheBusLocked) {
   EXPECT_EQ(ntemu::DeadHoldersRecovered(name), 1u);  // taken over from the dead holder
   KeSetEvent(&event, 0, FALSE);
   EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Free);
+  ntemu::DetachSystemWideLock(event);
+}
+
+// Alertable waits that end without the event, at their time-out or by a
+// user APC (which ends only a wait in user mode), give back what they took
+// within the process while another process holds the shared mutex.
+TEST_F(SystemWideLock, AWaitThatEndsWithoutTheSharedMutexGivesTheEventBack) {
+  const pid_t child = ChildHolding();
+  ASSERT_GT(child, 0);
+  KEVENT event;
+  ntemu::InitializeSynchronizationEvent(event, true);
+  std::string error;
+  ASSERT_TRUE(ntemu::AttachSystemWideLock(event, name, &error)) << error;
+  ntemu::InterruptWait(event, STATUS_USER_APC);
+  LARGE_INTEGER none = {};  // a time-out of 0: only look
+  for (auto [mode, status] : {std::pair{KernelMode, STATUS_TIMEOUT},
+                              {UserMode, STATUS_USER_APC},
+                              {UserMode, STATUS_TIMEOUT}}) {
+    EXPECT_EQ(KeWaitForSingleObject(&event, Executive, mode, TRUE, &none), status);
+    EXPECT_TRUE(ntemu::IsSignalled(event));
+  }
+  EXPECT_EQ(event.waits.load(), 0u);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
   ntemu::DetachSystemWideLock(event);
 }
 

@@ -1,8 +1,10 @@
 // SMBus request validation and replies that need no controller: every length
-// rule, the bus event around each request, error replies of a Chipset with
-// no back-end, and the limits that keep replies inside the caller's buffer.
+// rule, the bus event around each request and a wait for it that ends
+// without it, error replies of a Chipset with no back-end, and the limits
+// that keep replies inside the caller's buffer.
 #include <gtest/gtest.h>
 
+#include "ntemu/clock.h"
 #include "ntemu/port_space.h"
 #include "requests.h"
 #include "support/driver_harness.h"
@@ -156,6 +158,51 @@ TEST_F(SmbRequestTest, WritingCodesReportNothingTransferred) {
     const Reply reply = Accepted(code, Record(4, 40), 40);
     EXPECT_EQ(reply.io.status, STATUS_NOT_SUPPORTED);
     EXPECT_EQ(reply.io.information, 0u);
+  }
+}
+
+// Virtual time that moves on a second at each look, as if the waiter slept
+// in between: a wait's deadline comes within one thread and no real time.
+class SteppingClock : public VirtualClock {
+ public:
+  SteppingClock() : VirtualClock(false) {}
+  uint64_t Now() override {
+    Advance(10000000);
+    return VirtualClock::Now();
+  }
+};
+
+// Another holder keeps the bus. A request whose wait ends without it, after
+// 30 s or because the caller's thread is being ended, touches nothing: no
+// reply, no port access, and no set, which would free the other's bus.
+TEST(SmbRequestBusWait, ARequestThatDoesNotGetTheBusTouchesNothing) {
+  DriverHarness driver(false, true, /*chipset=*/2, /*smbBase=*/0x0400);  // a host to reach
+  RecordingPortSpace ports;
+  ScopedPortSpace usePorts(&ports);
+  SteppingClock clock;
+  ScopedClock useClock(&clock);
+  const uint32_t requests[][3] = {{kIoctlReadWithCommand, 12, 2},
+                                  {kIoctlReceiveBytes, 12, 1},
+                                  {kIoctlBlockRead, 40, 40},
+                                  {kIoctlSendBytes, 12, 0}};  // code, input, output
+  for (NTSTATUS interruption : {STATUS_SUCCESS, STATUS_USER_APC, STATUS_ALERTED}) {
+    for (const auto& r : requests) {
+      SCOPED_TRACE(::testing::Message() << std::hex << interruption << " " << r[0]);
+      KeWaitForSingleObject(&driver.BusEvent(), Executive, KernelMode, FALSE, nullptr);
+      if (interruption != STATUS_SUCCESS) InterruptWait(driver.BusEvent(), interruption);
+      std::vector<uint8_t> input = SmbRecord(0xA0, 0x10, 1, {0x5A}, r[1]);
+      const uint64_t start = clock.Now();
+      const Reply reply = driver.Ioctl(r[0], input, r[2]);
+      const uint64_t waited = (clock.Now() - start) / 10000000;  // seconds
+      EXPECT_EQ(reply.io.status, interruption ? STATUS_CANCELLED : STATUS_IO_TIMEOUT);
+      EXPECT_TRUE(interruption || (waited >= 30 && waited <= 32)) << waited;  // s
+      EXPECT_EQ(reply.io.information, 0u);
+      input.resize(reply.io.systemBuffer.size(), kSystemBufferPoison);
+      EXPECT_EQ(reply.io.systemBuffer, input);  // no reply, not even cleared
+      EXPECT_TRUE(ports.Accesses().empty());
+      EXPECT_EQ(driver.EventWaits(), driver.EventSets() + 1);  // only the holder's wait
+      KeSetEvent(&driver.BusEvent(), IO_NO_INCREMENT, FALSE);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #include "board/simulated_board.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 
@@ -45,19 +46,9 @@ const std::vector<FaultInfo> kFaults = {
     {"ec-output-never", "embedded controller: output buffer full never sets"},
     {"ec-event-never", "embedded controller: the event flag is never raised"},
     {"ec-event-stuck", "embedded controller: the event flag stays set"},
-    {"ec-status-00", "embedded controller: every SMBus transaction ends with status 0x00"},
-    {"ec-status-07", "embedded controller: every SMBus transaction ends with status 0x07"},
-    {"ec-status-10", "embedded controller: every SMBus transaction ends with status 0x10"},
-    {"ec-status-11", "embedded controller: every SMBus transaction ends with status 0x11"},
-    {"ec-status-12", "embedded controller: every SMBus transaction ends with status 0x12"},
-    {"ec-status-13", "embedded controller: every SMBus transaction ends with status 0x13"},
-    {"ec-status-17", "embedded controller: every SMBus transaction ends with status 0x17"},
-    {"ec-status-18", "embedded controller: every SMBus transaction ends with status 0x18"},
-    {"ec-status-19", "embedded controller: every SMBus transaction ends with status 0x19"},
-    {"ec-status-1a", "embedded controller: every SMBus transaction ends with status 0x1A"},
-    {"ec-status-1f", "embedded controller: every SMBus transaction ends with status 0x1F"},
-    {"ec-status-40", "embedded controller: every SMBus transaction ends with status 0x40"},
-    {"ec-status-90", "embedded controller: every SMBus transaction ends with status 0x90"},
+    {"ec-status-XX",
+     "embedded controller: every SMBus transaction ends with status 0xXX, XX any two hex digits "
+     "(80: done, no error; 00: never finished; 10 or 90: address not acknowledged)"},
 };
 
 }  // namespace
@@ -214,10 +205,28 @@ const std::vector<FaultInfo>& SimulatedBoard::Faults() {
 
 namespace {
 
+const char kEcStatusFault[] = "ec-status-XX";  // the form of the list, not a name
+const char kEcStatusPrefix[] = "ec-status-";
+
+// The status byte of an ec-status-XX fault (two hex digits), or -1.
+int EcStatusOf(const std::string& name) {
+  const size_t prefix = sizeof(kEcStatusPrefix) - 1;
+  if (name.size() != prefix + 2 || name.compare(0, prefix, kEcStatusPrefix) != 0) return -1;
+  int value = 0;
+  for (size_t i = prefix; i < name.size(); ++i) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return -1;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
 bool KnownFault(const std::string& name, std::string* error) {
   const auto known = std::find_if(kFaults.begin(), kFaults.end(),
                                   [&](const FaultInfo& f) { return name == f.name; });
-  if (known != kFaults.end()) return true;
+  if (known != kFaults.end() && name != kEcStatusFault) return true;
+  if (EcStatusOf(name) >= 0) return true;
   *error = "unknown fault '" + name + "' (--list-faults names them)";
   return false;
 }
@@ -526,9 +535,8 @@ bool SimulatedBoard::InjectEmbeddedControllerFault(const std::string& name, std:
     return false;
   }
   EmbeddedControllerFaults& faults = embeddedController_->Faults();
-  const std::string statusPrefix = "ec-status-";
-  if (name.compare(0, statusPrefix.size(), statusPrefix) == 0) {
-    faults.status = std::stoi(name.substr(statusPrefix.size()), nullptr, 16);
+  if (EcStatusOf(name) >= 0) {
+    faults.status = EcStatusOf(name);
   } else if (name == "ec-input-stuck") {
     faults.inputStuckFull = true;
   } else if (name == "ec-output-never") {

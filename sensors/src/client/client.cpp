@@ -150,8 +150,12 @@ const char* StatusName(uint32_t status) {
       return "STATUS_INVALID_DEVICE_REQUEST";
     case kStatusMutantNotOwned:
       return "STATUS_MUTANT_NOT_OWNED";
+    case kStatusIoTimeout:
+      return "STATUS_IO_TIMEOUT";
     case kStatusNotSupported:
       return "STATUS_NOT_SUPPORTED";
+    case kStatusCancelled:
+      return "STATUS_CANCELLED";
     case kStatusRegistryCorrupt:
       return "STATUS_REGISTRY_CORRUPT";
     case kStatusDeviceConfigurationError:
@@ -185,8 +189,12 @@ const char* StatusWords(uint32_t status) {
       return "service not enabled or unknown control code";
     case kStatusMutantNotOwned:
       return "bus event could not be opened";
+    case kStatusIoTimeout:
+      return "the bus was not free within 30 s";
     case kStatusNotSupported:
       return "operation not supported by this controller";
+    case kStatusCancelled:
+      return "cancelled while waiting for the bus";
     case kStatusRegistryCorrupt:
       return "invalid driver parameters";
     case kStatusDeviceConfigurationError:

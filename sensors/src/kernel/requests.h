@@ -9,6 +9,12 @@
 // Registered for create, close and device control; always completes the request.
 NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp);
 
+// The longest an SMBus request waits for the bus event, in 100-ns units:
+// 30 s. A healthy holder keeps the bus for well under a second; a request
+// queued behind a failing host that holds it longer completes with
+// STATUS_IO_TIMEOUT instead of waiting it out.
+constexpr LONGLONG kBusWaitLimit = 30LL * 10 * 1000 * 1000;
+
 // SMBus control codes: validate, run one operation under the bus event, reply.
 NTSTATUS HandleSmbRequest(DeviceExtension* extension, PIRP irp, PIO_STACK_LOCATION stack,
                           ULONG code);

@@ -134,6 +134,21 @@ SmbOutcome RunOperation(ULONG code, const SmbRecord& record, UCHAR* buffer, ULON
   }
 }
 
+// Waits for the bus event: STATUS_SUCCESS once it is held, else the status
+// the request completes with, having never held it. The wait is made in the
+// requestor's mode and alertable, so that the caller's thread can be ended
+// while it waits. Only STATUS_SUCCESS means the event was taken: the wait's
+// other success values (a user APC, an alert, the time-out) must not reach
+// the caller as success.
+NTSTATUS TakeBus(DeviceExtension* extension, PIRP irp) {
+  LARGE_INTEGER timeout;
+  timeout.QuadPart = -kBusWaitLimit;  // relative
+  const NTSTATUS waited =
+      KeWaitForSingleObject(extension->BusEvent, Executive, irp->RequestorMode, TRUE, &timeout);
+  if (waited == STATUS_SUCCESS) return STATUS_SUCCESS;
+  return waited == STATUS_TIMEOUT ? STATUS_IO_TIMEOUT : STATUS_CANCELLED;
+}
+
 // Error reply of the reading codes: the result and the host's last status,
 // as much of it as the output buffer holds.
 void WriteErrorReply(SmbOutcome* outcome, UCHAR* buffer, ULONG out) {
@@ -189,7 +204,13 @@ NTSTATUS HandleSmbRequest(DeviceExtension* extension, PIRP irp, PIO_STACK_LOCATI
   const SmbRecord record = {buffer[kSmbAddressOffset], buffer[kSmbCommandOffset],
                             buffer[kSmbCountOffset]};
 
-  KeWaitForSingleObject(extension->BusEvent, Executive, KernelMode, FALSE, nullptr);
+  // A request that does not get the bus has touched nothing: no reply, no
+  // port access, and no set, which would free another holder's bus.
+  const NTSTATUS taken = TakeBus(extension, irp);
+  if (taken != STATUS_SUCCESS) {
+    irp->IoStatus.Information = 0;
+    return taken;
+  }
   SmbOutcome outcome = RunOperation(code, record, buffer, in, out);
   if (outcome.result != kResultSuccess && IsReadingCode(code)) {
     WriteErrorReply(&outcome, buffer, out);

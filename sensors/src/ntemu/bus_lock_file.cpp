@@ -202,12 +202,15 @@ void RecoverFromDeadHolder(SharedBusLock& shared) {
 
 }  // namespace
 
-void TakeShared(SharedBusLock& shared) {
-  const int result = pthread_mutex_lock(&shared.mutex);
+bool TakeShared(SharedBusLock& shared, const struct timespec* until) {
+  const int result = until == nullptr ? pthread_mutex_lock(&shared.mutex)
+                                      : pthread_mutex_timedlock(&shared.mutex, until);
+  if (result == ETIMEDOUT) return false;
   if (result == EOWNERDEAD) RecoverFromDeadHolder(shared);
   // ENOTRECOVERABLE cannot come: every taker of a dead holder's mutex makes
   // it consistent before it lets go.
   if (result != 0 && result != EOWNERDEAD) std::abort();
+  return true;
 }
 
 void SetSystemWideLockFolder(const std::string& folder) {

@@ -15,6 +15,7 @@ namespace {
 void Dispatch(PDEVICE_OBJECT device, IRP& irp, IO_STACK_LOCATION& stack, IoCompletion& result) {
   stack.DeviceObject = device;
   irp.CurrentStackLocation = &stack;
+  irp.RequestorMode = UserMode;  // every request comes from a user-mode caller
   irp.IoStatus.Status = STATUS_SUCCESS;
   irp.IoStatus.Information = 0;
   irp.Completed = FALSE;

@@ -3,8 +3,8 @@
 // harmless port reads, while the board switches faults on and off at random.
 // Every request must come back with a status, no start may reach the
 // controller while a transaction runs, the bus event must be free at the
-// end, and what was written to the memory-module EEPROMs must read back
-// once the faults stop.
+// end with every satisfied wait paired with a set, and what was written to
+// the memory-module EEPROMs must read back once the faults stop.
 //
 // Bounded in requests (OMZI2C_SOAK_REQUESTS per thread and Chipset kind,
 // default 25000: a million requests in all) and in time (OMZI2C_SOAK_SECONDS for the whole run,
@@ -194,6 +194,7 @@ TEST(Soak, FourThreadsEveryCodeFaultsSwitchingAtRandom) {
     EXPECT_GT(loaded.board.Transactions(), perThread);
     auto* extension = static_cast<DeviceExtension*>(loaded.driver.Device()->DeviceExtension);
     EXPECT_TRUE(ntemu::IsSignalled(*extension->BusEvent));
+    EXPECT_EQ(extension->BusEvent->waits.load(), extension->BusEvent->sets.load());
 
     // The faults stop; every owned byte reads back as last written.
     loaded.board.ClearScheduledFaults();

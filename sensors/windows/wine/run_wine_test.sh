@@ -432,10 +432,13 @@ run_case chipset-8-collision "$SMB Chipset=8" "fault=collision" "fault.txt"
 run_case chipset-9-failed "$SMB Chipset=9" "fault=failed" "fault.txt"
 run_case chipset-9-nak "$SMB Chipset=9" "fault=nak" "fault.txt"
 run_case chipset-9-block-count-33 "$SMB Chipset=9" "fault=block-count-33" "fault.txt"
-# The embedded-controller host, its status codes and a stuck handshake flag.
+# The embedded-controller host, its status codes (any status byte but 0x80
+# fails) and a stuck handshake flag.
 run_case chipset-10 "$SMB Chipset=10" "" "smbus.txt embedded_controller.txt" restart
 run_case fault-ec-status-12 "$SMB Chipset=10" "fault=ec-status-12" "fault.txt"
 run_case fault-ec-status-90 "$SMB Chipset=10" "fault=ec-status-90" "fault.txt"
+run_case fault-ec-status-00 "$SMB Chipset=10" "fault=ec-status-00" "fault.txt"
+run_case fault-ec-status-85 "$SMB Chipset=10" "fault=ec-status-85" "fault.txt"
 run_case fault-ec-input-stuck "$SMB Chipset=10" "fault=ec-input-stuck" "fault.txt"
 run_case fault-ec-event-stuck "$SMB Chipset=10" "fault=ec-event-stuck" "fault.txt"
 # A controller kind whose host is found but has no back-end yet.

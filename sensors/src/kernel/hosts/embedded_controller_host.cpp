@@ -12,44 +12,45 @@
 namespace EmbeddedControllerHost {
 namespace {
 
-// Results of the status codes below 0x20; codes without a meaning of their
-// own count as success.
+// Results of the status codes (the status without its done bit) below
+// 0x20. A code without a meaning of its own still reports a failure: only
+// 0x80 is success, and it never reaches this table, nor does 0x00.
+constexpr ResultCode kNoMeaning = kResultBusError;
 constexpr ResultCode kStatusCodeResults[32] = {
-    kResultSuccess,        // 0x00 success
-    kResultSuccess,        // 0x01
-    kResultSuccess,        // 0x02
-    kResultSuccess,        // 0x03
-    kResultSuccess,        // 0x04
-    kResultSuccess,        // 0x05
-    kResultSuccess,        // 0x06
+    kNoMeaning,            // 0x00 no error: decided before the table (0x80, 0x00)
+    kNoMeaning,            // 0x01
+    kNoMeaning,            // 0x02
+    kNoMeaning,            // 0x03
+    kNoMeaning,            // 0x04
+    kNoMeaning,            // 0x05
+    kNoMeaning,            // 0x06
     kResultFailed,         // 0x07 failure without further detail
-    kResultSuccess,        // 0x08
-    kResultSuccess,        // 0x09
-    kResultSuccess,        // 0x0A
-    kResultSuccess,        // 0x0B
-    kResultSuccess,        // 0x0C
-    kResultSuccess,        // 0x0D
-    kResultSuccess,        // 0x0E
-    kResultSuccess,        // 0x0F
+    kNoMeaning,            // 0x08
+    kNoMeaning,            // 0x09
+    kNoMeaning,            // 0x0A
+    kNoMeaning,            // 0x0B
+    kNoMeaning,            // 0x0C
+    kNoMeaning,            // 0x0D
+    kNoMeaning,            // 0x0E
+    kNoMeaning,            // 0x0F
     kResultNoAcknowledge,  // 0x10 device address not acknowledged
     kResultDeviceError,    // 0x11 device error
     kResultNotSupported,   // 0x12 device command access denied
     kResultBusError,       // 0x13 error without further detail
-    kResultSuccess,        // 0x14
-    kResultSuccess,        // 0x15
-    kResultSuccess,        // 0x16
+    kNoMeaning,            // 0x14
+    kNoMeaning,            // 0x15
+    kNoMeaning,            // 0x16
     kResultDeviceError,    // 0x17 device access denied
     kResultTimeout,        // 0x18 time-out
     kResultNotSupported,   // 0x19 protocol not supported
     kResultBusBusy,        // 0x1A SMBus busy
-    kResultSuccess,        // 0x1B
-    kResultSuccess,        // 0x1C
-    kResultSuccess,        // 0x1D
-    kResultSuccess,        // 0x1E
+    kNoMeaning,            // 0x1B
+    kNoMeaning,            // 0x1C
+    kNoMeaning,            // 0x1D
+    kNoMeaning,            // 0x1E
     kResultPecError,       // 0x1F packet error check error
 };
-constexpr UCHAR kFirstUncoded = 0x20;  // 0x20..0x7F: failed; 0x80 and up: success
-constexpr UCHAR kFirstDoneValue = 0x80;
+constexpr UCHAR kFirstUncoded = 0x20;  // codes 0x20..0x7F: failed
 
 UCHAR ReadStatus() {
   return PortReadByte(Controller.EcCommandPort);
@@ -74,13 +75,20 @@ bool WaitClear(UCHAR mask) {
   return true;
 }
 
+// Reads the status until one flag of `mask` is set, counting each read in
+// `*reads`; false once the count has reached kStatusReadLimit with none set.
+bool WaitSetCounted(UCHAR mask, ULONG* reads) {
+  while (*reads < kStatusReadLimit) {
+    ++*reads;
+    if ((ReadStatus() & mask) != 0) return true;
+  }
+  return false;
+}
+
 // As WaitClear, until one flag of `mask` is set.
 bool WaitSet(UCHAR mask) {
-  ULONG reads = 1;
-  for (UCHAR value = ReadStatus(); (value & mask) == 0; value = ReadStatus(), ++reads) {
-    if (reads == kStatusReadLimit) return false;
-  }
-  return true;
+  ULONG reads = 0;
+  return WaitSetCounted(mask, &reads);
 }
 
 // Before a read command both buffers must be empty; a value that shows
@@ -109,18 +117,16 @@ bool PutData(UCHAR value) {
 }
 
 // Starts the transaction whose registers are written and reads its status.
-// `done` tells whether the result registers may be read.
-ResultCode Run(UCHAR protocolNumber, bool* done) {
-  *done = false;
-  ResultCode result = EcWriteRegister(smb::kProtocol, protocolNumber);
+// Success (status 0x80 exactly) is the only outcome after which the result
+// registers may be read.
+ResultCode Run(UCHAR protocolNumber) {
+  const ResultCode result = EcWriteRegister(smb::kProtocol, protocolNumber);
   if (result != kResultSuccess) return result;
   WaitEcEvent();
   UCHAR value = 0;
-  result = EcReadRegister(smb::kStatus, &value);
-  if (result != kResultSuccess) return result;
-  if (value != smb::kDone) return MapEcStatus(value);
-  *done = true;
-  return kResultSuccess;
+  const ResultCode read = EcReadRegister(smb::kStatus, &value);
+  if (read != kResultSuccess) return read;
+  return MapEcStatus(value);
 }
 
 ResultCode WriteAddressAndCommand(UCHAR address, UCHAR command) {
@@ -159,18 +165,28 @@ ResultCode ReadBlockData(UCHAR* buffer, UCHAR* count) {
 }  // namespace
 
 ResultCode MapEcStatus(UCHAR value) {
-  if (value < kFirstUncoded) return kStatusCodeResults[value];
-  if (value < kFirstDoneValue) return kResultFailed;
-  return kResultSuccess;
+  if (value == smb::kDone) return kResultSuccess;
+  if (value == smb::kNotFinished) return kResultTimeout;
+  const UCHAR code = value & smb::kStatusCodeMask;
+  if (code >= kFirstUncoded) return kResultFailed;
+  return kStatusCodeResults[code];
 }
 
+// A new event is queried only while the drain as a whole has made fewer
+// than kStatusReadLimit status reads, its flag tests and its waits for event
+// bytes together; each event byte is still waited for as long as any other
+// byte. A controller whose event flag stays set thus ends the drain with a
+// time-out after at most twice kStatusReadLimit status reads, however fast
+// or slowly it answers, and never in the middle of a query it answers.
 ResultCode DrainEcEvents() {
   ULONG reads = 1;
   for (UCHAR value = ReadStatus(); (value & status::kEventPending) != 0;
        value = ReadStatus(), ++reads) {
-    if (reads == kStatusReadLimit) return kResultTimeout;
+    if (reads >= kStatusReadLimit) return kResultTimeout;
     WriteCommand(command::kQueryEvent);
-    if (!WaitSet(status::kOutputFull)) return kResultTimeout;
+    ULONG waited = 0;
+    if (!WaitSetCounted(status::kOutputFull, &waited)) return kResultTimeout;
+    reads += waited;
     ReadData();  // the event byte: nobody here wants it
   }
   return kResultSuccess;
@@ -208,9 +224,8 @@ void WaitEcEvent() {
 ResultCode ReceiveByte(UCHAR address, UCHAR* byte) {
   ResultCode result = EcWriteRegister(smb::kAddress, address);
   if (result != kResultSuccess) return result;
-  bool done = false;
-  result = Run(protocol::kReceiveByte, &done);
-  if (!done) return result;
+  result = Run(protocol::kReceiveByte);
+  if (result != kResultSuccess) return result;
   return EcReadRegister(smb::kData0, byte);
 }
 
@@ -218,8 +233,7 @@ ResultCode SendByte(UCHAR address, UCHAR byte) {
   // A send byte carries its data in the command register.
   const ResultCode result = WriteAddressAndCommand(address, byte);
   if (result != kResultSuccess) return result;
-  bool done = false;
-  return Run(protocol::kSendByte, &done);
+  return Run(protocol::kSendByte);
 }
 
 ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
@@ -227,9 +241,8 @@ ResultCode ReadByteData(UCHAR address, UCHAR command, UCHAR* byte) {
   if (result != kResultSuccess) return result;
   result = WriteAndReadBack(smb::kCommand, command);
   if (result != kResultSuccess) return result;
-  bool done = false;
-  result = Run(protocol::kReadByte, &done);
-  if (!done) return result;
+  result = Run(protocol::kReadByte);
+  if (result != kResultSuccess) return result;
   return EcReadRegister(smb::kData0, byte);
 }
 
@@ -238,16 +251,14 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte) {
   if (result != kResultSuccess) return result;
   result = EcWriteRegister(smb::kData0, byte);
   if (result != kResultSuccess) return result;
-  bool done = false;
-  return Run(protocol::kWriteByte, &done);
+  return Run(protocol::kWriteByte);
 }
 
 ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word) {
   ResultCode result = WriteAddressAndCommand(address, command);
   if (result != kResultSuccess) return result;
-  bool done = false;
-  result = Run(protocol::kReadWord, &done);
-  if (!done) return result;
+  result = Run(protocol::kReadWord);
+  if (result != kResultSuccess) return result;
   UCHAR low = 0;
   UCHAR high = 0;
   result = EcReadRegister(smb::kData0, &low);
@@ -265,18 +276,15 @@ ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word) {
   if (result != kResultSuccess) return result;
   result = EcWriteRegister(smb::kData1, static_cast<UCHAR>(word >> 8));
   if (result != kResultSuccess) return result;
-  bool done = false;
-  return Run(protocol::kWriteWord, &done);
+  return Run(protocol::kWriteWord);
 }
 
 ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count) {
   ResultCode result = WriteAddressAndCommand(address, command);
   if (result != kResultSuccess) return result;
-  bool done = false;
-  result = Run(protocol::kBlockRead, &done);
-  if (done) return ReadBlockData(buffer, count);
-  if (result == kResultSuccess) *count = 0;  // a status that lets no data be read
-  return result;
+  result = Run(protocol::kBlockRead);
+  if (result != kResultSuccess) return result;
+  return ReadBlockData(buffer, count);
 }
 
 ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* buffer, UCHAR count) {
@@ -291,8 +299,7 @@ ResultCode BlockWrite(UCHAR address, UCHAR command, const UCHAR* buffer, UCHAR c
   const UCHAR countValue = count == kMaxBlockBytes ? 0 : count;
   result = EcWriteRegister(smb::kBlockCount, countValue);
   if (result != kResultSuccess) return result;
-  bool done = false;
-  return Run(protocol::kBlockWrite, &done);
+  return Run(protocol::kBlockWrite);
 }
 
 }  // namespace EmbeddedControllerHost

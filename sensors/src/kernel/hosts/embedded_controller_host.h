@@ -12,8 +12,11 @@
 //
 // Unlike the other hosts, the address byte reaches the controller unchanged:
 // bit 0 is neither set nor cleared. Every wait on the interface status gives
-// up after 10001 status reads; a transaction whose wait gave up makes no
-// further port access and answers kResultTimeout.
+// up after 10001 status reads, and the drain of pending events queries no
+// further event once it has made 10001 status reads in all (so at most
+// 20002); a transaction whose wait or drain gave up makes no further port
+// access and answers kResultTimeout. Only a status of exactly 0x80 is
+// success.
 #pragma once
 
 #include "hosts/host_contract.h"
@@ -45,7 +48,12 @@ constexpr UCHAR kData0 = 0x04;       // data bytes 0x04..0x23; low byte of a wor
 constexpr UCHAR kData1 = 0x05;       // high byte of a word
 constexpr UCHAR kBlockCount = 0x24;  // low 5 bits; 0 stands for 32
 constexpr UCHAR kBlockCountMask = 0x1F;
-constexpr UCHAR kDone = 0x80;  // the status of a transaction that went through
+// The status register: 0x80 (done, no error) for a transaction that went
+// through, 0x00 while one has not finished; else the done bit and others
+// beside a status code in the low bits.
+constexpr UCHAR kDone = 0x80;
+constexpr UCHAR kNotFinished = 0x00;
+constexpr UCHAR kStatusCodeMask = 0x7F;
 }  // namespace smb
 
 // Protocol numbers, written to the protocol register.
@@ -62,7 +70,9 @@ constexpr UCHAR kBlockRead = 0x0B;
 
 // The event wait reads the status once, then re-reads it at most this many
 // times; every other wait on the interface status makes at most
-// kStatusReadLimit reads in all.
+// kStatusReadLimit reads in all. The event drain starts no new query once
+// its flag tests and its waits for event bytes together have made
+// kStatusReadLimit reads.
 constexpr ULONG kPollBudget = 10000;
 constexpr ULONG kStatusReadLimit = kPollBudget + 1;
 
@@ -74,8 +84,8 @@ ResultCode WriteByteData(UCHAR address, UCHAR command, UCHAR byte);
 ResultCode ReadWordData(UCHAR address, UCHAR command, USHORT* word);
 ResultCode WriteWordData(UCHAR address, UCHAR command, USHORT word);
 // `buffer` holds at least 32 bytes. On success `count` receives the number
-// of bytes read into it: the host's block count, or 0 when the status
-// allowed no data to be read.
+// of bytes read into it, the host's block count; on failure it is left as
+// it was.
 ResultCode BlockRead(UCHAR address, UCHAR command, UCHAR* buffer, UCHAR* count);
 // 1 to 32 bytes; any other count is refused with kResultFailed before a
 // port is touched.
@@ -87,6 +97,10 @@ ResultCode DrainEcEvents();
 ResultCode EcWriteRegister(UCHAR index, UCHAR value);
 ResultCode EcReadRegister(UCHAR index, UCHAR* value);
 void WaitEcEvent();  // gives up quietly: the status register decides
+// 0x80 exactly: success. 0x00, a transaction that never finished (also when
+// the event wait gave up): kResultTimeout. Any other value fails by its
+// status code, the low seven bits: 0x20 and above kResultFailed, below that
+// the code's own result, and kResultBusError for a code without a meaning.
 ResultCode MapEcStatus(UCHAR status);
 
 }  // namespace EmbeddedControllerHost

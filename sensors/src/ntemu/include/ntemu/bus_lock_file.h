@@ -5,6 +5,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <time.h>
 
 #include <atomic>
 #include <cstdint>
@@ -23,8 +24,10 @@ struct SharedBusLock {
   std::atomic<uint64_t> deadHolders;  // takers that found the holder dead
 };
 
-// Takes the shared mutex, taking it over from a holder that died.
-void TakeShared(SharedBusLock& shared);
+// Takes the shared mutex, taking it over from a holder that died. With
+// `until` (on CLOCK_REALTIME), false when another holder still has it then;
+// a time already past makes it one try.
+bool TakeShared(SharedBusLock& shared, const struct timespec* until);
 
 // Makes holding the event also hold a mutex shared with every process that
 // attaches the same name: a process-shared, robust mutex in a small file

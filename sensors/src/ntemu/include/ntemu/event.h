@@ -19,7 +19,8 @@ struct _KEVENT {
   std::atomic<uint32_t> state{1};  // ntemu::kEvent* below
   std::atomic<uint64_t> waits{0};  // satisfied waits
   std::atomic<uint64_t> sets{0};
-  ntemu::SharedBusLock* systemLock = nullptr;  // mapped, shared with other processes
+  std::atomic<NTSTATUS> interruption{STATUS_SUCCESS};  // armed by ntemu::InterruptWait
+  ntemu::SharedBusLock* systemLock = nullptr;          // mapped, shared with other processes
 
   _KEVENT() = default;
   ~_KEVENT();  // unmaps the shared part
@@ -36,5 +37,18 @@ constexpr uint32_t kEventHeldWithSleepers = 2;
 // A synchronization (auto-reset) event, initially signalled unless told.
 void InitializeSynchronizationEvent(KEVENT& event, bool signalled = true);
 bool IsSignalled(KEVENT& event);
+
+// Waits: KeWaitForSingleObject honours its time-out (relative when
+// negative, else absolute) on the current clock, so on the virtual clock a
+// bounded wait ends once virtual time passes its deadline, moved on by other
+// threads' pauses or by the test, whatever the real time. A sleeping waiter
+// looks at the clock at least once a millisecond of real time.
+//
+// Ends the next alertable wait on `event` that does not get it at once, or
+// one already waiting, as an alert (STATUS_ALERTED) or a user APC
+// (STATUS_USER_APC, which only a wait in user mode takes) ends it when the
+// waiting thread is being ended: that wait returns `status` without the
+// event. Stays armed until a wait takes it.
+void InterruptWait(KEVENT& event, NTSTATUS status);
 
 }  // namespace ntemu

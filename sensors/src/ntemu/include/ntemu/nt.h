@@ -59,6 +59,10 @@ typedef union _LARGE_INTEGER {
 #define NT_ERROR(Status) ((((ULONG)(Status)) >> 30) == 3)
 
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+// Success-valued ends of a wait that did not get the object.
+#define STATUS_USER_APC ((NTSTATUS)0x000000C0L)
+#define STATUS_ALERTED ((NTSTATUS)0x00000101L)
+#define STATUS_TIMEOUT ((NTSTATUS)0x00000102L)
 #define STATUS_BUFFER_OVERFLOW ((NTSTATUS)0x80000005L)
 #define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
 #define STATUS_NOT_IMPLEMENTED ((NTSTATUS)0xC0000002L)
@@ -72,7 +76,9 @@ typedef union _LARGE_INTEGER {
 #define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
 #define STATUS_MUTANT_NOT_OWNED ((NTSTATUS)0xC0000046L)
 #define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
+#define STATUS_IO_TIMEOUT ((NTSTATUS)0xC00000B5L)
 #define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BBL)
+#define STATUS_CANCELLED ((NTSTATUS)0xC0000120L)
 #define STATUS_REGISTRY_CORRUPT ((NTSTATUS)0xC000014CL)
 #define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
 #define STATUS_IO_DEVICE_ERROR ((NTSTATUS)0xC0000185L)
@@ -273,7 +279,8 @@ typedef struct _IRP {
   } AssociatedIrp;
   IO_STATUS_BLOCK IoStatus;
   PIO_STACK_LOCATION CurrentStackLocation;
-  BOOLEAN Completed;  // stand-in bookkeeping: set by IofCompleteRequest
+  KPROCESSOR_MODE RequestorMode;  // UserMode for a request from a user-mode caller
+  BOOLEAN Completed;              // stand-in bookkeeping: set by IofCompleteRequest
 } IRP, *PIRP;
 
 typedef struct _DEVICE_OBJECT {
