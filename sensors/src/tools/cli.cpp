@@ -49,6 +49,10 @@ const char kOverview[] =
     "  --trace             print every port access and pause on stderr\n"
 #endif
     "  -y, --yes           do not ask before writes\n"
+    "  -f, --force         drive the SMBus host even though a kernel driver holds\n"
+    "                      it (checked on Linux with --board ports; on Windows the\n"
+    "                      installed driver is the host's only driver: nothing to\n"
+    "                      check)\n"
     "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"
     "  -V, --version       the tool's version\n"
@@ -161,17 +165,25 @@ struct Line {
 };
 
 // Short flags, alone or bundled as getopt takes them ("-ya").
+bool IsFlagBundle(const std::string& arg) {
+  return arg.size() >= 2 && arg[0] == '-' && arg[1] != '-' &&
+         arg.find_first_not_of("yahf", 1) == std::string::npos;
+}
+
 bool ParseFlags(const std::string& arg, GlobalOptions* options, Line* line) {
-  if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-') return false;
-  for (size_t i = 1; i < arg.size(); ++i) {
-    if (arg[i] != 'y' && arg[i] != 'a' && arg[i] != 'h') return false;
-  }
+  if (!IsFlagBundle(arg)) return false;
   for (size_t i = 1; i < arg.size(); ++i) {
     if (arg[i] == 'y') options->yes = true;
     if (arg[i] == 'a') options->allAddresses = true;
     if (arg[i] == 'h') line->help = true;
+    if (arg[i] == 'f') options->force = true;
   }
   return true;
+}
+
+// -f decides how the session opens, so a shell line cannot change it.
+bool IsForce(const std::string& arg) {
+  return arg == "--force" || (IsFlagBundle(arg) && arg.find('f') != std::string::npos);
 }
 
 bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, GlobalOptions* options,
@@ -193,6 +205,11 @@ bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, Global
       line->version = true;
     } else if (arg == "--yes" || arg == "--all-addresses") {
       (arg == "--yes" ? options->yes : options->allAddresses) = true;
+    } else if (IsForce(arg) && !sessionOptions) {
+      err << "Error: " << arg << " applies to the whole session: give it before 'shell'\n";
+      return false;
+    } else if (arg == "--force") {
+      options->force = true;
     } else if (arg == "--list-faults" && sessionOptions) {
       line->listFaults = true;
     } else if (ParseFlags(arg, options, line)) {

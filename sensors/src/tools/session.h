@@ -21,7 +21,9 @@ struct GlobalOptions {
   std::vector<std::string> faults;
   bool trace = false;
   bool yes = false;
-  bool allAddresses = false;  // -a: chip addresses 0x00-0x07 and 0x78-0x7f too
+  bool allAddresses = false;   // -a: chip addresses 0x00-0x07 and 0x78-0x7f too
+  bool force = false;          // -f: drive the host even where a kernel driver holds it
+  std::string sysfs = "/sys";  // the kernel's device tree, looked at before real ports
 };
 
 class Session {
@@ -30,6 +32,9 @@ class Session {
   virtual client::Client& Client() = 0;
   // Writes reach real hardware: ask before them unless told not to.
   virtual bool RealHardware() const = 0;
+  // The SMBus host requests go to, for confirmations ("the byte-done host
+  // (Chipset 2) at PCI 00:1f.3").
+  virtual std::string HostDescription() const { return "the driver's SMBus host"; }
   // Lines describing parameters, the controller found, services enabled.
   virtual std::vector<std::string> Info() const = 0;
   // Ends the session: keeps what it must keep (the board's memory for

@@ -3,6 +3,7 @@
 // simulated board or over the machine's real I/O ports.
 #include <omzi2c/omzi2c.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -11,6 +12,7 @@
 
 #include "board/simulated_board.h"
 #include "controller_state.h"
+#include "discovery/pci_config.h"
 #include "driver_entry.h"
 #include "ntemu/clock.h"
 #include "ntemu/driver_loader.h"
@@ -20,6 +22,8 @@
 #include "tools/board_state.h"
 #include "tools/cli.h"
 #include "tools/format.h"
+#include "tools/host_function.h"
+#include "tools/kernel_driver_check.h"
 #include "tools/session.h"
 #include "tools/trace_printer.h"
 
@@ -171,6 +175,10 @@ class InProcessSession : public Session {
       return false;
     }
     if (options_.board == "ports") {
+      if (HeldByKernelDriver(error)) {
+        *exitStatus = kExitUsage;
+        return false;
+      }
       if (!ntemu::RealPortSpace::Acquire(error)) {
         *exitStatus = kExitFailed;
         return false;
@@ -191,6 +199,7 @@ class InProcessSession : public Session {
       *exitStatus = kExitUsage;
       return false;
     }
+    LocateHost();
     if (options_.trace) ntemu::InstallTraceSink(&tracePrinter_);
     driver_ = std::make_unique<ntemu::LoadedDriver>(DriverEntry, parameters_.keys);
     if (!driver_->Loaded()) {
@@ -228,12 +237,20 @@ class InProcessSession : public Session {
                       HostName(Controller.Chipset) + "), PCI " + Hex4(Controller.VID) + ":" +
                       Hex4(Controller.DID) + " function " + std::to_string(Controller.Func) +
                       ", SMBus base " + Hex4(Controller.SmbBase));
+      if (!hostAt_.empty()) lines.push_back("host: PCI " + hostAt_);
     }
     if (Controller.Chipset == 10) {
       lines.push_back("embedded controller: data " + Hex4(Controller.EcDataPort) + ", command " +
                       Hex4(Controller.EcCommandPort));
     }
     return lines;
+  }
+
+  std::string HostDescription() const override {
+    std::string text = std::string("the ") + HostName(Controller.Chipset) + " (Chipset " +
+                       std::to_string(Controller.Chipset) + ")";
+    if (!hostAt_.empty()) text += " at PCI " + hostAt_;
+    return text + (board_ ? " of the simulated board" : "");
   }
 
   bool Finish(std::string* error) override {
@@ -259,6 +276,44 @@ class InProcessSession : public Session {
     return false;
   }
 
+  bool SmbServiceOn() const {
+    constexpr uint32_t kEnableMask = 0xFF;  // the low byte of the value counts
+    return (parameters_.Get("I2CDriverEnable").value_or(0) & kEnableMask) != 0;
+  }
+
+  // True, with the reason, when the SMBus service would drive a host that a
+  // kernel driver holds, unless told to go on (-f). Checked before the
+  // driver starts, since its discovery already writes PCI configuration.
+  bool HeldByKernelDriver(std::string* error) const {
+    if (options_.force || !SmbServiceOn()) return false;
+    const ConfiguredHost host{parameters_.Get("Chipset").value_or(0),
+                              static_cast<uint16_t>(parameters_.Get("VID").value_or(0)),
+                              static_cast<uint16_t>(parameters_.Get("DID").value_or(0)),
+                              static_cast<uint16_t>(parameters_.Get("Func").value_or(0xFFFF))};
+    const std::optional<std::string> conflict = KernelDriverConflict(options_.sysfs, host);
+    if (conflict) *error = *conflict;
+    return conflict.has_value();
+  }
+
+  // Where the host sits, "00:1f.3", as discovery will find it: the device
+  // the configured IDs and function locate, at the function of the host's
+  // kind. Looked up before --trace starts showing port accesses, with the
+  // same identification reads discovery makes.
+  void LocateHost() {
+    const auto function = HostFunction(parameters_.Get("Chipset").value_or(0));
+    if (!SmbServiceOn() || !function) return;
+    LONG bus = 0, device = 0;
+    if (!FindPciFunction(static_cast<USHORT>(parameters_.Get("VID").value_or(0)),
+                         static_cast<USHORT>(parameters_.Get("DID").value_or(0)),
+                         parameters_.Get("Func").value_or(0xFFFF), bus, device)) {
+      return;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%02x:%02x.%u", static_cast<unsigned>(bus),
+                  static_cast<unsigned>(device), *function);
+    hostAt_ = text;
+  }
+
   bool InjectFaults(std::string* error) {
     for (const std::string& fault : options_.faults) {
       if (!board_) {
@@ -280,6 +335,7 @@ class InProcessSession : public Session {
   std::unique_ptr<ntemu::LoadedDriver> driver_;
   std::unique_ptr<client::InProcessTransport> transport_;
   std::unique_ptr<client::Client> client_;
+  std::string hostAt_;  // "00:1f.3"; empty where there is no PCI host
 };
 
 }  // namespace
