@@ -5,9 +5,11 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "tools/cli.h"
+#include "tools/commands.h"
 #include "tools/kernel_driver_check.h"
 #include "tools/session.h"
 
@@ -120,7 +122,8 @@ TEST(ToolKernelDriver, AHostHeldByAKernelDriverIsFoundWhereDiscoveryLooks) {
     if (*c.ec) sysfs.EcDevice(c.ec);
     const auto conflict = KernelDriverConflict(sysfs.Root(), c.host);
     EXPECT_EQ(conflict.has_value(), *c.conflict != 0) << c.what;
-    EXPECT_TRUE(Contains(conflict.value_or(""), c.conflict)) << c.what << ": " << conflict.value_or("");
+    EXPECT_TRUE(Contains(conflict.value_or(""), c.conflict))
+        << c.what << ": " << conflict.value_or("");
   }
 }
 
@@ -148,6 +151,71 @@ TEST(ToolKernelDriver, RealPortSessionsRefuseAHeldHostUnlessForced) {
     EXPECT_EQ(!session && status == kExitUsage && Contains(error, "i801_smbus"), c.refused)
         << c.force << c.smbService << error;
     EXPECT_EQ(Contains(error, "i801_smbus"), c.refused) << error;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The simulated board taken for real hardware, so that writes ask first.
+class PretendHardware : public SessionSource, public Session {
+ public:
+  PretendHardware() : real_(OpenSession(GlobalOptions{}, std::cerr, &error_, &status_)) {}
+  Session* Get(int*, std::ostream&) override { return this; }
+  omzi2c::client::Client& Client() override { return real_->Client(); }
+  bool RealHardware() const override { return true; }
+  std::string HostDescription() const override { return real_->HostDescription(); }
+  std::vector<std::string> Info() const override { return {}; }
+
+ private:
+  std::string error_;
+  int status_ = 0;
+  std::unique_ptr<Session> real_;
+};
+
+// The question names chip, data address, data, mode and the host, as
+// i2cset's does; answered no, nothing is written.
+TEST(ToolConfirm, TheQuestionSaysWhatGoesWhere) {
+  const std::string host =
+      ",\non the byte-done host (Chipset 2) at PCI 00:1f.3 of the simulated board";
+  const struct {
+    std::vector<std::string> args;
+    std::string intent;
+    bool danger;
+  } cases[] = {
+      {{"set", "0x50", "0x10", "0x12"},
+       "I will write to chip address 0x50, data address 0x10, data 0x12, mode byte" + host,
+       true},
+      {{"set", "0x18", "2", "0x0510", "w"},
+       "chip address 0x18, data address 0x02, data 0x0510, mode word" + host,
+       false},
+      {{"set", "0x44", "0x10", "1", "2", "s"}, "data 0x01 0x02, mode block" + host, false},
+      {{"write", "0x51", "0x10", "1", "2"},
+       "data address 0x10, data 0x01 0x02, mode word" + host,
+       true},
+      {{"send", "0x50", "0x10"}, "chip address 0x50, data 0x10, mode send byte" + host, true},
+      {{"block-write", "0x44", "0", "9"}, "data 0x09, mode block" + host, false},
+      {{"write-message", "0x3a", "9"}, "chip address 0x3a, data 0x09, mode message" + host, false},
+      {{"port", "write", "0x80", "0x12"},
+       "I will write 0x12 to I/O port 0x0080, width byte.\n",
+       false},
+      {{"ioctl", "0x80076404", "a0", "2"},
+       "I will send control code 0x80076404 with 1 input bytes",
+       false},
+  };
+  for (const auto& c : cases) {
+    PretendHardware board;
+    std::istringstream in("n\n");
+    std::ostringstream before, out, err;
+    RunCommand({"dump", "0x50"}, board, GlobalOptions{}, {in, before, err});
+    EXPECT_EQ(RunCommand(c.args, board, GlobalOptions{}, {in, out, err}), kExitOk);
+    EXPECT_TRUE(Contains(err.str(), c.intent + (c.intent.back() == '\n' ? "" : ".\n") +
+                                        "Continue? [y/N] Aborted.\n"))
+        << err.str();
+    EXPECT_EQ(Contains(err.str(), "DANGER! Chip"), c.danger) << err.str();
+    RunCommand({"dump", "0x50"}, board, GlobalOptions{}, {in, out, err});
+    EXPECT_EQ(out.str(), before.str()) << c.args[0] << ": written although declined";
   }
 }
 

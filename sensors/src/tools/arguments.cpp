@@ -62,4 +62,11 @@ std::optional<ChipRegisterCountArgs> ChipRegisterCount(Command& c, uint32_t maxC
   return ChipRegisterCountArgs{*chip, *reg, *count};
 }
 
+std::string WriteIntent(uint8_t chip, std::optional<uint8_t> reg, const std::string& data,
+                        const std::string& mode) {
+  std::string text = "I will write to chip address " + Hex2(chip);
+  if (reg) text += ", data address " + Hex2(*reg);
+  return text + ", data " + data + ", mode " + mode;
+}
+
 }  // namespace omzi2c::tool

@@ -69,10 +69,15 @@ class Command {
 
   // On real hardware, asks before a write unless -y was given: nullopt to
   // go on, else the exit status to end with (0 when the user said no, as
-  // i2cset does; 2 when a shell has no terminal to ask on).
-  std::optional<int> Declined(const std::string& what, std::optional<unsigned> chip = {}) {
+  // i2cset does; 2 when a shell has no terminal to ask on). `intent` says
+  // what will be written ("I will write to chip address 0x50, ..."); for a
+  // chip, the question also names the host it goes through.
+  std::optional<int> Declined(const std::string& what, const std::string& intent,
+                              std::optional<unsigned> chip = {}) {
     if (!session_->RealHardware() || options_.yes) return std::nullopt;
-    const std::optional<std::string> answer = Ask(Warning(what, chip) + "Continue? [y/N] ");
+    const std::string where = chip ? ",\non " + session_->HostDescription() : "";
+    const std::optional<std::string> answer =
+        Ask(Warning(what, chip) + intent + where + ".\nContinue? [y/N] ");
     if (io_.inShell && !answer) {
       io_.err << "Error: no terminal to confirm the " << what << " on; give -y to write"
               << " without asking\n";
@@ -149,6 +154,12 @@ bool ExplainBusNumber(const std::string& command, const std::vector<std::string>
                       std::ostream& err);
 // Register argument i.
 std::optional<uint8_t> Register(Command& c, size_t i);
+
+// What a write will do, as i2cset says it before asking: "I will write to
+// chip address 0x50, data address 0x10, data 0x12, mode byte" (no data
+// address when `reg` is empty).
+std::string WriteIntent(uint8_t chip, std::optional<uint8_t> reg, const std::string& data,
+                        const std::string& mode);
 
 // CHIP REG COUNT, as read and bench take them.
 struct ChipRegisterCountArgs {

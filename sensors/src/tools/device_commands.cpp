@@ -20,6 +20,10 @@ uint32_t WidthMax(PortWidth width) {
   return width == PortWidth::Byte ? 0xFF : width == PortWidth::Word ? 0xFFFF : 0xFFFFFFFF;
 }
 
+const char* WidthName(PortWidth width) {
+  return width == PortWidth::Byte ? "byte" : width == PortWidth::Word ? "word" : "doubleword";
+}
+
 std::string HexOfWidth(uint32_t value, PortWidth width) {
   return width == PortWidth::Byte   ? Hex2(value)
          : width == PortWidth::Word ? Hex4(value)
@@ -48,7 +52,9 @@ int Port(Command& c) {
     c.Out() << HexOfWidth(Client::PortValue(r, *width), *width) << "\n";
     return kExitOk;
   }
-  if (const auto declined = c.Declined("port write")) return *declined;
+  const std::string intent = "I will write " + HexOfWidth(*value, *width) + " to I/O port " +
+                             Hex4(*port) + ", width " + WidthName(*width);
+  if (const auto declined = c.Declined("port write", intent)) return *declined;
   return c.Check(c.Driver().PortWrite(*width, *port, *value), "Port write") ? kExitOk : kExitFailed;
 }
 
@@ -61,7 +67,9 @@ int Ioctl(Command& c) {
   const auto length = c.Number(2, 0x10000, "output length");
   if (!length) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
-  if (const auto declined = c.Declined("request")) return *declined;
+  const std::string intent = "I will send control code " + Hex8(*code) + " with " +
+                             std::to_string(input->size()) + " input bytes";
+  if (const auto declined = c.Declined("request", intent)) return *declined;
   const Response r = c.Driver().Raw(*code, *input, *length);
   c.Out() << "status " << Hex8(r.status) << " " << client::StatusName(r.status) << "\n"
           << "transferred " << r.transferred << "\n"

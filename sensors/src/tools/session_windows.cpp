@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <ostream>
+#include <string>
 
 #include "omzi2c_client/device_transport.h"
 #include "tools/cli.h"
@@ -24,6 +25,12 @@ class DeviceSession : public Session {
   client::Client& Client() override { return client_; }
   bool RealHardware() const override { return true; }
 
+  std::string HostDescription() const override {
+    DWORD chipset = 0;
+    if (!ReadParameter("Chipset", &chipset)) return "the installed driver's SMBus host";
+    return "the installed driver's SMBus host (Chipset " + std::to_string(chipset) + ")";
+  }
+
   std::vector<std::string> Info() const override {
     std::vector<std::string> lines = {"driver: \\\\.\\OMZI2C (installed driver)"};
     HKEY key;
@@ -45,6 +52,20 @@ class DeviceSession : public Session {
   }
 
  private:
+  static bool ReadParameter(const char* name, DWORD* value) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return false;
+    }
+    DWORD size = sizeof *value, type = 0;
+    const bool present =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_DWORD;
+    RegCloseKey(key);
+    return present;
+  }
+
   std::unique_ptr<client::DeviceTransport> transport_;
   client::Client client_;
 };

@@ -115,7 +115,11 @@ int Set(Command& c) {
     data = *bytes;
   }
   if (!c.Open()) return c.OpenStatus();
-  if (const auto declined = c.Declined("write", *chip)) return *declined;
+  const std::string shown = mode == "w" ? Hex4(data[0] | data[1] << 8) : ByteList(data);
+  const std::string modeName = mode == "w" ? "word" : mode == "s" ? "block" : "byte";
+  if (const auto declined = c.Declined("write", WriteIntent(*chip, *reg, shown, modeName), *chip)) {
+    return *declined;
+  }
   const uint8_t command = *reg;
   const Response response = mode == "s" ? c.Driver().BlockWrite(*chip, command, data)
                                         : c.Driver().WriteWithCommand(*chip, command, data);
@@ -172,7 +176,11 @@ int Write(Command& c) {
   const auto data = reg ? c.Bytes(2, c.Count()) : std::nullopt;
   if (!data) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
-  if (const auto declined = c.Declined("write", *chip)) return *declined;
+  const std::string mode = data->size() == 2 ? "word" : "byte, one register after another";
+  if (const auto declined =
+          c.Declined("write", WriteIntent(*chip, *reg, ByteList(*data), mode), *chip)) {
+    return *declined;
+  }
   const Response r = c.Driver().WriteWithCommand(*chip, *reg, *data);
   return c.Check(r, "Write") ? kExitOk : kExitFailed;
 }
@@ -198,7 +206,8 @@ int Send(Command& c) {
   const auto data = chip ? c.Bytes(1, c.Count()) : std::nullopt;
   if (!data) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
-  if (const auto declined = c.Declined("write", *chip)) return *declined;
+  const std::string intent = WriteIntent(*chip, std::nullopt, ByteList(*data), "send byte");
+  if (const auto declined = c.Declined("write", intent, *chip)) return *declined;
   return c.Check(c.Driver().SendBytes(*chip, *data), "Send") ? kExitOk : kExitFailed;
 }
 
@@ -222,7 +231,8 @@ int BlockWrite(Command& c) {
   const auto data = reg ? c.Bytes(2, c.Count()) : std::nullopt;
   if (!data) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
-  if (const auto declined = c.Declined("write", *chip)) return *declined;
+  const std::string intent = WriteIntent(*chip, *reg, ByteList(*data), "block");
+  if (const auto declined = c.Declined("write", intent, *chip)) return *declined;
   const Response r = c.Driver().BlockWrite(*chip, *reg, *data);
   return c.Check(r, "Block write") ? kExitOk : kExitFailed;
 }
@@ -240,7 +250,8 @@ int Exchange(Command& c) {
   const auto data = chip ? c.Bytes(1, end) : std::nullopt;
   if (!data) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
-  if (const auto declined = c.Declined("message", *chip)) return *declined;
+  const std::string intent = WriteIntent(*chip, std::nullopt, ByteList(*data), "message exchange");
+  if (const auto declined = c.Declined("message", intent, *chip)) return *declined;
   const Response r = c.Driver().ExchangeMessage(*chip, *data, *room);
   if (!c.Check(r, "Message exchange")) return kExitFailed;
   c.Out() << ByteList(r.reply) << "\n";
@@ -254,7 +265,8 @@ int WriteMessage(Command& c) {
   const auto data = chip ? c.Bytes(1, c.Count()) : std::nullopt;
   if (!data) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
-  if (const auto declined = c.Declined("message", *chip)) return *declined;
+  const std::string intent = WriteIntent(*chip, std::nullopt, ByteList(*data), "message");
+  if (const auto declined = c.Declined("message", intent, *chip)) return *declined;
   return c.Check(c.Driver().WriteMessage(*chip, *data), "Message write") ? kExitOk : kExitFailed;
 }
 }  // namespace omzi2c::tool

@@ -162,8 +162,10 @@ ask() {
 }
 ask n
 if [ "$asked" -eq 0 ] && grep -q 'Continue? \[y/N\]' /tmp/ask.err &&
-  grep -q 'DANGER' /tmp/ask.err && grep -q 'Aborted' /tmp/ask.err; then
-  ok "a refused write asks, warns about the module EEPROM and stops"
+  grep -q 'DANGER' /tmp/ask.err && grep -q 'Aborted' /tmp/ask.err &&
+  grep -q 'chip address 0x50, data address 0x10, data 0x99, mode byte' /tmp/ask.err &&
+  grep -q "at PCI 00:$(printf %02x $((dev))).$func" /tmp/ask.err; then
+  ok "a refused write asks, names chip, register, value, mode and host, warns and stops"
 else
   failed "a refused write: status $asked, stderr: $(cat /tmp/ask.err)"
 fi
