@@ -220,3 +220,55 @@ TEST(ToolConfirm, TheQuestionSaysWhatGoesWhere) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+ToolRun Tool(std::vector<std::string> args) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  const int status = RunTool(args, {in, out, err, nullptr});
+  return {status, out.str(), err.str()};
+}
+
+// A decimal number then a chip written in hex is i2c-tools' bus and chip,
+// whatever the bus: refused before anything is sent. Other forms are a chip
+// and a register.
+TEST(ToolAddresses, BusNumbersOfAnyValueAreRefused) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* text;  // part of stderr, or of stdout when the status is 0
+  } cases[] = {
+      {{"-y", "set", "9", "0x50", "0x12"}, 1, "write it in hex (omzi2c set 0x09 ...)"},
+      {{"get", "24", "0x10"}, 1, "'24 0x10' looks like an i2c-tools bus number"},
+      {{"get", "24", "0x10"}, 1, "write it in hex (omzi2c get 0x18 ...)"},
+      {{"get", "24", "0x05"}, 0, "0x"},  // 0x05 cannot be a chip: a register
+      {{"get", "300", "0x50"}, 1, "leave the bus\nnumber out (omzi2c get 0x50 ...)"},
+      {{"dump", "11", "0x50"}, 1, "looks like an i2c-tools bus number"},
+      {{"get", "0", "80"}, 1, "write it in hex and give -a"},
+      {{"get", "24", "5", "w"}, 0, "0x"},  // chip 0x18, register 5
+      {{"get", "0x18", "0x05", "w"}, 0, "0x"},
+      {{"get", "0x50", "0x10"}, 0, "0x"},
+      {{"get", "080", "0x10"}, 1, "a leading 0 makes it octal"},  // a number, not a bus
+      {{"detect", "1", "0x50", "0x57"}, 1, "run 'omzi2c detect' without it"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> traced = {"--trace"};
+    traced.insert(traced.end(), c.args.begin(), c.args.end());
+    const ToolRun run = Tool(traced);
+    std::string joined;
+    for (const auto& a : c.args)
+      joined += a + " ";
+    EXPECT_EQ(run.status == 0 ? 0 : 1, c.status) << joined << run.err;
+    EXPECT_TRUE(Contains(c.status == 0 ? run.out : run.err, c.text)) << joined << run.err;
+    EXPECT_EQ(c.status == 1 && Contains(run.err, "trace "), false) << joined;
+  }
+}
+
+}  // namespace
