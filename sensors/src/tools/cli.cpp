@@ -270,6 +270,13 @@ class LazySession : public SessionSource {
     if (!session_) err << "Error: " << error << "\n";
     return session_.get();
   }
+  // Keeps what the session has done so far; the exit status that adds.
+  int Keep(std::ostream& err) {
+    std::string error;
+    if (!session_ || session_->Keep(&error)) return kExitOk;
+    err << "Error: " << error << "\n";
+    return kExitFailed;
+  }
   // Ends the session; the exit status its ending adds.
   int Finish(std::ostream& err) {
     std::string error;
@@ -320,7 +327,7 @@ void PrefixLines(const std::string& text, const std::string& prefix, std::ostrea
     out << prefix << line << "\n";
 }
 
-int RunShell(SessionSource& sessions, const GlobalOptions& options, CliIo io) {
+int RunShell(LazySession& sessions, const GlobalOptions& options, CliIo io) {
   const bool prompt = io.terminal != nullptr && io.terminal->InputIsTerminal();
   int worst = kExitOk;
   std::string text;
@@ -340,6 +347,7 @@ int RunShell(SessionSource& sessions, const GlobalOptions& options, CliIo io) {
     } else if (ParseLine(args, false, &lineOptions, &line, errors)) {
       status = RunParsed(line, sessions, lineOptions, lineIo);
     }
+    status = std::max(status, sessions.Keep(errors));  // a Ctrl-C later loses nothing
     PrefixLines(errors.str(), "line " + std::to_string(number) + ": ", io.err);
     worst = std::max(worst, status);
   }

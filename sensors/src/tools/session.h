@@ -37,8 +37,12 @@ class Session {
   virtual std::string HostDescription() const { return "the driver's SMBus host"; }
   // Lines describing parameters, the controller found, services enabled.
   virtual std::vector<std::string> Info() const = 0;
-  // Ends the session: keeps what it must keep (the board's memory for
-  // --state); false with the reason when that failed.
+  // Keeps what the session must keep so far (the board's memory for
+  // --state), so that an interrupted shell loses nothing done before;
+  // false with the reason when that failed.
+  virtual bool Keep(std::string* /*error*/) { return true; }
+  // Ends the session: keeps what it must keep; false with the reason when
+  // that failed.
   virtual bool Finish(std::string* /*error*/) { return true; }
 };
 

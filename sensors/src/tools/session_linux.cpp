@@ -4,10 +4,8 @@
 #include <omzi2c/omzi2c.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <ostream>
-#include <sstream>
 #include <stdexcept>
 
 #include "board/simulated_board.h"
@@ -25,6 +23,7 @@
 #include "tools/host_function.h"
 #include "tools/kernel_driver_check.h"
 #include "tools/session.h"
+#include "tools/state_file.h"
 #include "tools/trace_printer.h"
 
 namespace omzi2c::tool {
@@ -253,27 +252,32 @@ class InProcessSession : public Session {
     return text + (board_ ? " of the simulated board" : "");
   }
 
-  bool Finish(std::string* error) override {
+  // Saves the board's memory to the --state file when it changed since it
+  // was loaded or last saved: read-only sessions leave the file as it was.
+  bool Keep(std::string* error) override {
     if (!board_ || options_.state.empty()) return true;
-    std::ofstream file(options_.state, std::ios::binary | std::ios::trunc);
-    file << SaveBoardState(*board_);
-    file.close();
-    if (file) return true;
-    *error = "cannot save the board's memory to " + options_.state;
-    return false;
+    const std::string text = SaveBoardState(*board_, carried_);
+    if (text == kept_) return true;
+    if (!stateFile_.Write(text, error)) return false;
+    kept_ = text;
+    return true;
   }
 
+  bool Finish(std::string* error) override { return Keep(error); }
+
  private:
-  // The memory a former run left in the --state file; none yet is no error.
+  // The memory a former run left in the --state file (none yet is no
+  // error), holding the file locked until this session ends.
   bool LoadState(std::string* error) {
     if (options_.state.empty()) return true;
-    std::ifstream file(options_.state, std::ios::binary);
-    if (!file) return true;
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (LoadBoardState(text.str(), *board_, error)) return true;
-    *error = options_.state + ": " + *error;
-    return false;
+    std::string text;
+    if (!stateFile_.Open(options_.state, &text, error)) return false;
+    if (!LoadBoardState(text, *board_, error, &carried_)) {
+      *error = options_.state + ": " + *error;
+      return false;
+    }
+    kept_ = SaveBoardState(*board_, carried_);
+    return true;
   }
 
   bool SmbServiceOn() const {
@@ -336,6 +340,9 @@ class InProcessSession : public Session {
   std::unique_ptr<client::InProcessTransport> transport_;
   std::unique_ptr<client::Client> client_;
   std::string hostAt_;  // "00:1f.3"; empty where there is no PCI host
+  StateFile stateFile_;
+  std::string carried_;  // state lines for devices this board lacks
+  std::string kept_;     // the memory as the state file holds it
 };
 
 }  // namespace

@@ -58,10 +58,9 @@ class DeviceSession : public Session {
       return false;
     }
     DWORD size = sizeof *value, type = 0;
-    const bool present =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_DWORD;
+    const bool present = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                          &size) == ERROR_SUCCESS &&
+                         type == REG_DWORD;
     RegCloseKey(key);
     return present;
   }
