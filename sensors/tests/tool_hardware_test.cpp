@@ -1,5 +1,6 @@
-// The tool's care on real hardware: no host shared with a kernel driver, the
-// confirmation naming what is written where, bus numbers refused.
+// The tool's care on real hardware (no host shared with a kernel driver, the
+// confirmation naming what is written where, bus numbers refused) and the
+// forms people who know i2c-tools type.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -268,6 +269,64 @@ TEST(ToolAddresses, BusNumbersOfAnyValueAreRefused) {
     EXPECT_EQ(run.status == 0 ? 0 : 1, c.status) << joined << run.err;
     EXPECT_TRUE(Contains(c.status == 0 ? run.out : run.err, c.text)) << joined << run.err;
     EXPECT_EQ(c.status == 1 && Contains(run.err, "trace "), false) << joined;
+  }
+}
+
+// detect's and dump's ranges, --name=value, a dump that fails midway, failed
+// writes, modes and empty payloads, faults a kind lacks, info's host.
+TEST(ToolForms, TheFormsPeopleType) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* err;     // part of stderr
+    const char* out;     // part of stdout
+    const char* absent;  // in neither ("" : not checked)
+  } cases[] = {
+      {{"detect"}, 0, "", "00:                         -- --", ""},
+      {{"detect", "0x50", "0x57"}, 0, "", "50: 50 51 52 53 -- -- -- --    ", "18"},
+      {{"detect", "0x03", "0x10"}, 1, "(0x00-0x7f with -a)", "", ""},
+      {{"-a", "detect", "0x03", "0x04"}, 0, "", "00:          -- --      ", ""},
+      {{"dump", "0x50", "-r", "0x0c-0x21"}, 0, "", "10: 69 78", "30:"},
+      {{"dump", "0x50", "-r", "0x0c-0x21"}, 0, "", "20: 00 00      ", "0b"},
+      {{"dump", "0x50", "-r", "0x21-0x20"}, 1, "-r takes FIRST-LAST", "", ""},
+      {{"--chipset=5", "info"}, 0, "", "Chipset 5 (paced-poll host)", ""},
+      {{"--yes=1", "info"}, 1, "--yes takes no value", "", ""},
+      {{"--fault", "failed@40", "dump", "0x50"},
+       2,
+       "Read of register 0x27",
+       "20: 00 00 00 00 00 00 00    ",
+       "28"},
+      {{"--fault", "nak", "set", "0x50", "0x10", "1"},
+       2,
+       "the write to chip 0x50, register 0x10 failed",
+       "",
+       ""},
+      {{"--fault", "nak", "get", "0x50", "0"}, 2, "(result 16)\n", "", "last host status"},
+      {{"set", "0x50", "0x10", "1", "q"}, 1, "set's MODE is b (byte), w (word) or s", "", ""},
+      {{"set", "0x50", "0x10", "1", "c"}, 1, "set's MODE is b (byte)", "", ""},
+      {{"--trace", "write-message", "0x3a"}, 1, "at least one BYTE", "", "trace"},
+      {{"--trace", "block-write", "0x44", "0"}, 1, "at least one BYTE", "", "trace"},
+      {{"--trace", "exchange", "0x3a"}, 1, "at least one BYTE", "", "trace"},
+      {{"--chipset", "2", "--fault", "loses-config", "info"}, 1, "does not apply", "", ""},
+      {{"--chipset", "3", "--fault", "not-idle", "info"}, 1, "does not apply", "", ""},
+      {{"--chipset", "2", "--fault", "second-busy-stuck", "info"}, 1, "does not apply", "", ""},
+      {{"--chipset", "2", "--fault", "done-late", "info"}, 1, "does not apply", "", ""},
+      {{"--list-faults"}, 0, "", "not-idle\tthe start-port host", ""},
+      {{"--list-faults"}, 0, "", "[Chipset 2, 3]\n", ""},
+      {{"--chipset", "2", "--list-faults"}, 0, "", "alert\t", "not-idle"},
+      {{"info"}, 0, "", "host: PCI 00:1f.3\n", ""},
+      {{"--chipset", "9", "--func", "4", "info"}, 0, "", "host: PCI 00:1f.4\n", ""},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Tool(c.args);
+    std::string joined;
+    for (const auto& a : c.args)
+      joined += a + " ";
+    EXPECT_EQ(run.status, c.status) << joined << run.err;
+    EXPECT_TRUE(Contains(run.err, c.err)) << joined << run.err;
+    EXPECT_TRUE(Contains(run.out, c.out)) << joined << run.out;
+    EXPECT_FALSE(*c.absent && Contains(run.out + run.err, c.absent))
+        << joined << run.out << run.err;
   }
 }
 

@@ -389,6 +389,15 @@ bool SimulatedBoard::ApplyFault(const std::string& name, std::string* error) {
     *error = "fault '" + name + "' needs the byte-done host (Chipset 2 or 3)";
     return false;
   }
+  static const char* const kByteDoneFaults[] = {
+      "in-use-stuck",   "in-use-held",   "busy-stuck",     "never-starts",
+      "never-finishes", "device-error",  "collision",      "failed",
+      "alert",          "block-count-0", "block-count-33", "byte-done-never"};
+  if (std::find(std::begin(kByteDoneFaults), std::end(kByteDoneFaults), name) ==
+      std::end(kByteDoneFaults)) {
+    *error = "fault '" + name + "' does not apply to the byte-done host (Chipset 2 and 3)";
+    return false;
+  }
   ByteDoneFaults& faults = byteDone_->Faults();
   if (name == "in-use-stuck") faults.inUseStuck = true;
   if (name == "in-use-held") faults.inUseHeld = true;

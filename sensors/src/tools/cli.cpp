@@ -57,6 +57,7 @@ const char kOverview[] =
     "  -h, --help          this text; COMMAND --help describes a command\n"
     "  -V, --version       the tool's version\n"
     "  --                  the arguments that follow are not options\n"
+    "Options with a value take it as the next argument or after '=' (--chipset=5).\n"
     "\n"
     "Chip addresses are 7-bit, 0x08-0x77 unless -a. Numbers follow C: 0x-hex,\n"
     "0-octal (010 is 8, 08 is refused), decimal. There is one bus, the driver's:\n"
@@ -188,19 +189,55 @@ bool IsForce(const std::string& arg) {
   return arg == "--force" || (IsFlagBundle(arg) && arg.find('f') != std::string::npos);
 }
 
-bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, GlobalOptions* options,
-               Line* line, std::ostream& err) {
+// Options of one command, with a value: exchange's --reply-room N, dump's
+// -r FIRST-LAST.
+bool IsTrailingOption(const std::string& arg, const std::vector<std::string>& words) {
+  const std::string command = words.empty() ? "" : words[0];
+  return (arg == "--reply-room" && command == "exchange") || (arg == "-r" && command == "dump");
+}
+
+bool TakesValue(const std::string& name) {
+  return (IsSessionOption(name) && name != "--trace") || name == "--reply-room";
+}
+
+// "--name=value" as "--name value", for every long option that takes a
+// value; false with a message for one that takes none.
+bool SplitLongOptions(const std::vector<std::string>& args, std::vector<std::string>* split,
+                      std::ostream& err) {
   bool onlyWords = false;
-  std::vector<std::string> replyRoom;  // exchange's own option goes last, where it looks
+  for (const std::string& arg : args) {
+    const size_t equals = arg.find('=');
+    onlyWords = onlyWords || arg == "--";
+    if (onlyWords || arg.rfind("--", 0) != 0 || equals == std::string::npos) {
+      split->push_back(arg);
+      continue;
+    }
+    const std::string name = arg.substr(0, equals);
+    if (!TakesValue(name)) {
+      err << "Error: " << name << " takes no value ('" << arg << "')\n";
+      return false;
+    }
+    split->push_back(name);
+    split->push_back(arg.substr(equals + 1));
+  }
+  return true;
+}
+
+bool ParseLine(const std::vector<std::string>& given, bool sessionOptions, GlobalOptions* options,
+               Line* line, std::ostream& err) {
+  std::vector<std::string> args;
+  if (!SplitLongOptions(given, &args, err)) return false;
+  bool onlyWords = false;
+  std::vector<std::string> trailing;  // a command's own option goes last, where it looks
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (onlyWords || arg.size() < 2 || arg[0] != '-') {
       line->words.push_back(arg);
     } else if (arg == "--") {
       onlyWords = true;
-    } else if (arg == "--reply-room" && !line->words.empty() && line->words[0] == "exchange") {
-      replyRoom = {arg};
-      if (i + 1 < args.size()) replyRoom.push_back(args[++i]);
+    } else if (IsTrailingOption(arg, line->words)) {
+      trailing = {arg};  // given to the command after its other arguments
+      if (i + 1 < args.size()) trailing.push_back(args[++i]);
     } else if (arg == "--help") {
       line->help = true;
     } else if (arg == "--version" || arg == "-V") {
@@ -227,7 +264,7 @@ bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, Global
       return false;
     }
   }
-  line->words.insert(line->words.end(), replyRoom.begin(), replyRoom.end());
+  line->words.insert(line->words.end(), trailing.begin(), trailing.end());
   return true;
 }
 
@@ -408,7 +445,7 @@ int RunTool(const std::vector<std::string>& args, CliIo io) {
     return kExitUsage;
   }
   if (line.listFaults && !line.help && !line.version) {
-    for (const std::string& fault : DescribeFaults())
+    for (const std::string& fault : DescribeFaults(options.chipset))
       io.out << fault << "\n";
     return kExitOk;
   }

@@ -124,6 +124,18 @@ class Command {
     return false;
   }
 
+  // Reports a failed write to `chip` (at `reg`, where there is one): the
+  // driver writes an error reply for reads only, so the status is all there
+  // is to show, with where the write went. True when it succeeded.
+  bool CheckWrite(const Response& response, const std::string& what, uint8_t chip,
+                  std::optional<uint8_t> reg = {}) {
+    if (Check(response, what)) return true;
+    io_.err << "  the write to chip " << Hex2(chip)
+            << (reg ? ", register " + Hex2(*reg) : std::string()) << " failed with that status"
+            << " (writes get no error reply with the host's own report)\n";
+    return false;
+  }
+
   const GlobalOptions& Options() const { return options_; }
   const char* Name() const { return info_.name; }
 

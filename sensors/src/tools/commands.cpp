@@ -10,10 +10,11 @@ namespace omzi2c::tool {
 namespace {
 
 const std::vector<CommandInfo> kCommands = {
-    {"detect", "detect", "scan the bus and show which chip addresses answer",
-     "Probes addresses 0x03-0x77 (0x00-0x7f with -a) with a receive byte, then a\n"
-     "read byte at register 0 where that failed, and prints the 16-column grid:\n"
-     "the address where a device answered, -- elsewhere. A probe that ends in\n"
+    {"detect", "detect [FIRST LAST]", "scan the bus and show which chip addresses answer",
+     "Probes addresses 0x08-0x77 (0x00-0x7f with -a), or FIRST to LAST within\n"
+     "them, with a receive byte, then a read byte at register 0 where that\n"
+     "failed, and prints the 16-column grid: the address where a device\n"
+     "answered, -- elsewhere. A probe that ends in\n"
      "anything but 'no device there' (a time-out, a host error, a service that\n"
      "is off, a controller without a back-end) stops the scan: exit status 2.\n"},
     {"get", "get CHIP [REG [MODE]]", "read one register (MODE b byte, w word, c, s block)",
@@ -24,10 +25,12 @@ const std::vector<CommandInfo> kCommands = {
      "MODE b (default): write byte VALUE at REG; w: write word VALUE; s: block\n"
      "write of the VALUEs (at most 32). Asks before writing to real hardware\n"
      "unless -y; answering no ends the command with exit status 0.\n"},
-    {"dump", "dump CHIP [MODE]", "read registers 0x00-0xff (MODE b or w)",
+    {"dump", "dump CHIP [MODE] [-r FIRST-LAST]", "read registers 0x00-0xff (MODE b or w)",
      "Prints the 256-register table with an ASCII column; XX where the chip did\n"
-     "not answer. MODE w reads a word at each register. A read that fails\n"
-     "otherwise (a time-out, a host error, ...) stops the dump: exit status 2.\n"},
+     "not answer. MODE w reads a word at each register. -r reads registers\n"
+     "FIRST to LAST only (as -r 0x10-0x2f). A read that fails otherwise (a\n"
+     "time-out, a host error, ...) stops the dump: the rows read so far are\n"
+     "printed, then the error, exit status 2.\n"},
     {"read", "read CHIP REG COUNT", "read COUNT bytes starting at REG",
      "A word read when COUNT is 2, else a byte read at REG followed by receive\n"
      "bytes (the chip moves on to the next register). Prints the bytes.\n"},

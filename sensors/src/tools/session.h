@@ -51,7 +51,9 @@ class Session {
 // explains in `error` (and `exitStatus`: 1 for bad usage, 2 for a failure).
 std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream& trace,
                                      std::string* error, int* exitStatus);
-// Names of the simulated board's faults, with a line of description each.
-std::vector<std::string> DescribeFaults();
+// Names of the simulated board's faults, with a line of description each
+// and the controller kinds that have the fault; only those of `chipset`
+// when given.
+std::vector<std::string> DescribeFaults(std::optional<uint32_t> chipset = {});
 
 }  // namespace omzi2c::tool

@@ -359,10 +359,26 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream&
   return session;
 }
 
-std::vector<std::string> DescribeFaults() {
+std::vector<std::string> DescribeFaults(std::optional<uint32_t> chipset) {
+  // Which kinds have a fault is what their boards accept.
+  std::vector<std::unique_ptr<board::SimulatedBoard>> boards;
+  for (uint32_t kind = kFirstChipset; kind <= kLastChipset; ++kind) {
+    board::BoardConfig config;
+    config.chipset = static_cast<int>(kind);
+    boards.push_back(std::make_unique<board::SimulatedBoard>(config));
+  }
   std::vector<std::string> lines;
   for (const auto& fault : board::SimulatedBoard::Faults()) {
-    lines.push_back(std::string(fault.name) + "\t" + fault.description);
+    std::string kinds, ignored;
+    bool wanted = !chipset;
+    for (uint32_t kind = kFirstChipset; kind <= kLastChipset; ++kind) {
+      if (!boards[kind - kFirstChipset]->InjectFault(fault.name, &ignored)) continue;
+      kinds += (kinds.empty() ? "" : ", ") + std::to_string(kind);
+      wanted = wanted || kind == *chipset;
+    }
+    if (!wanted) continue;
+    lines.push_back(std::string(fault.name) + "\t" + fault.description + " [Chipset " + kinds +
+                    "]");
   }
   return lines;
 }

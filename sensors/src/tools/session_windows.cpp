@@ -7,6 +7,7 @@
 #include "omzi2c_client/device_transport.h"
 #include "tools/cli.h"
 #include "tools/format.h"
+#include "tools/host_function.h"
 #include "tools/session.h"
 
 namespace omzi2c::tool {
@@ -48,6 +49,12 @@ class DeviceSession : public Session {
                       (present ? Hex8(value) : std::string("(absent)")));
     }
     RegCloseKey(key);
+    DWORD chipset = 0;
+    const auto function = ReadParameter("Chipset", &chipset) ? HostFunction(chipset) : std::nullopt;
+    if (function) {
+      lines.push_back("host: function " + std::to_string(*function) +
+                      " of the PCI device VID, DID and Func locate");
+    }
     return lines;
   }
 
@@ -90,7 +97,7 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream&
   return std::make_unique<DeviceSession>(std::move(transport));
 }
 
-std::vector<std::string> DescribeFaults() {
+std::vector<std::string> DescribeFaults(std::optional<uint32_t>) {
   return {"(faults exist only on the simulated board of the Linux build)"};
 }
 

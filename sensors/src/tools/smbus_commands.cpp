@@ -8,8 +8,8 @@ namespace omzi2c::tool {
 
 namespace {
 
-constexpr unsigned kFirstProbedChip = 0x03;
-constexpr unsigned kLastProbedChip = 0x77;
+constexpr unsigned kLastChip = 0x7F;
+constexpr unsigned kRegisters = 256;
 
 // How a probe of a chip ended. Only a chip that did not answer is "no device
 // there": a device error or no acknowledge in the error reply, or, where the
@@ -32,6 +32,8 @@ int Stopped(Command& c, const Response& response, const std::string& what) {
   return kExitFailed;
 }
 
+constexpr char kSetModes[] = "set's MODE is b (byte), w (word) or s (block, VALUE...)";
+
 bool IsMode(const std::string& text) {
   return text == "b" || text == "w" || text == "c" || text == "s";
 }
@@ -39,13 +41,23 @@ bool IsMode(const std::string& text) {
 }  // namespace
 
 int Detect(Command& c) {
-  if (c.Count() != 0) return c.Usage("detect takes no arguments");
+  if (c.Count() != 0 && c.Count() != 2) return c.Usage("detect takes no arguments, or FIRST LAST");
   const bool all = c.Options().allAddresses;
-  const unsigned first = all ? 0x00 : kFirstProbedChip;
-  const unsigned last = all ? 0x7F : kLastProbedChip;
+  const unsigned lowest = all ? 0x00 : kFirstOrdinaryChip;
+  const unsigned highest = all ? kLastChip : kLastOrdinaryChip;
+  std::optional<uint32_t> first = lowest, last = highest;
+  if (c.Count() == 2) {
+    first = c.Number(0, kLastChip, "first address");
+    last = first ? c.Number(1, kLastChip, "last address") : std::nullopt;
+    if (!last) return kExitUsage;
+    if (*first < lowest || *last > highest || *first > *last) {
+      return c.Usage("FIRST and LAST are " + Hex2(lowest) + "-" + Hex2(highest) +
+                     (all ? "" : " (0x00-0x7f with -a)") + ", FIRST up to LAST");
+    }
+  }
   if (!c.Open()) return c.OpenStatus();
   std::vector<bool> found(0x80, false);
-  for (unsigned chip = first; chip <= last; ++chip) {
+  for (unsigned chip = *first; chip <= *last; ++chip) {
     const uint8_t address = static_cast<uint8_t>(chip);
     // No quick command: a receive byte first, then a read byte at register 0
     // for chips that only answer register reads.
@@ -55,7 +67,7 @@ int Detect(Command& c) {
     if (probe == Probe::Failed) return Stopped(c, r, "Probe of chip " + Hex2(chip));
     found[chip] = probe == Probe::Answered;
   }
-  c.Out() << DetectGrid(found, first, last);
+  c.Out() << DetectGrid(found, *first, *last);
   return kExitOk;
 }
 
@@ -78,7 +90,7 @@ int Get(Command& c) {
   } else if (mode == "w") {
     response = c.Driver().ReadWithCommand(*chip, command, 2);
   } else if (mode == "c") {
-    if (!c.Check(c.Driver().SendBytes(*chip, {command}), "Write")) return kExitFailed;
+    if (!c.CheckWrite(c.Driver().SendBytes(*chip, {command}), "Write", *chip)) return kExitFailed;
     response = c.Driver().ReceiveBytes(*chip, 1);
   } else {
     response = c.Driver().BlockRead(*chip, command);
@@ -96,10 +108,18 @@ int Get(Command& c) {
 
 int Set(Command& c) {
   size_t end = c.Count();
-  const std::string mode = end >= 3 && IsMode(c.Arg(end - 1)) ? c.Arg(--end) : "b";
-  if (mode == "c") return c.Usage("MODE c is not a write mode here: use 'send CHIP BYTE'");
+  // A last word that is no number is the MODE.
+  const bool moded = end >= 4 && !ParseNumber(c.Arg(end - 1), UINT32_MAX);
+  const std::string mode = moded || (end >= 3 && IsMode(c.Arg(end - 1))) ? c.Arg(--end) : "b";
+  if (mode == "c") {
+    return c.Usage("MODE c is not a write mode here (use 'send CHIP BYTE'); " +
+                   std::string(kSetModes));
+  }
+  if (!IsMode(mode)) return c.Usage(std::string(kSetModes) + ", not '" + mode + "'");
   if (end < 3) return c.Usage("set needs CHIP REG VALUE");
-  if (mode != "s" && end != 3) return c.Usage("MODE " + mode + " takes one VALUE");
+  if (mode != "s" && end != 3) {
+    return c.Usage("MODE " + mode + " takes one VALUE (" + kSetModes + ")");
+  }
   const auto chip = Chip(c, 0);
   const auto reg = chip ? Register(c, 1) : std::nullopt;
   if (!reg) return kExitUsage;
@@ -123,35 +143,67 @@ int Set(Command& c) {
   const uint8_t command = *reg;
   const Response response = mode == "s" ? c.Driver().BlockWrite(*chip, command, data)
                                         : c.Driver().WriteWithCommand(*chip, command, data);
-  return c.Check(response, "Write") ? kExitOk : kExitFailed;
+  return c.CheckWrite(response, "Write", *chip, command) ? kExitOk : kExitFailed;
+}
+
+// Registers FIRST-LAST of dump's -r, each 0x00-0xff.
+bool DumpRange(Command& c, size_t i, unsigned* first, unsigned* last) {
+  const std::string& text = c.Arg(i);
+  const size_t dash = text.find('-');
+  const auto from =
+      dash == std::string::npos ? std::nullopt : ParseNumber(text.substr(0, dash), 0xFF);
+  const auto to = from ? ParseNumber(text.substr(dash + 1), 0xFF) : std::nullopt;
+  if (!to || *from > *to) {
+    c.Usage("-r takes FIRST-LAST, registers 0x00-0xff with FIRST up to LAST, not '" + text + "'");
+    return false;
+  }
+  *first = *from;
+  *last = *to;
+  return true;
+}
+
+// The table of the registers read, first..last.
+void PrintDump(Command& c, bool words, const std::vector<std::optional<uint16_t>>& values,
+               unsigned first, unsigned last) {
+  if (words) {
+    c.Out() << WordDump(values, first, last);
+    return;
+  }
+  std::vector<std::optional<uint8_t>> bytes(values.size());
+  for (unsigned reg = 0; reg < values.size(); ++reg) {
+    if (values[reg]) bytes[reg] = static_cast<uint8_t>(*values[reg]);
+  }
+  c.Out() << ByteDump(bytes, first, last);
 }
 
 int Dump(Command& c) {
-  if (c.Count() < 1 || c.Count() > 2) return c.Usage("dump takes CHIP [MODE]");
-  const std::string mode = c.Count() == 2 ? c.Arg(1) : "b";
+  size_t end = c.Count();
+  unsigned first = 0, last = kRegisters - 1;
+  if (end >= 2 && c.Arg(end - 2) == "-r") {
+    if (!DumpRange(c, end - 1, &first, &last)) return kExitUsage;
+    end -= 2;
+  }
+  if (end < 1 || end > 2) return c.Usage("dump takes CHIP [MODE] [-r FIRST-LAST]");
+  const std::string mode = end == 2 ? c.Arg(1) : "b";
   if (mode != "b" && mode != "w") return c.Usage("dump MODE is b or w, not '" + mode + "'");
   const auto chip = Chip(c, 0);
   if (!chip) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
   const uint8_t count = mode == "b" ? 1 : 2;
-  std::vector<std::optional<uint16_t>> values(256);
-  for (unsigned reg = 0; reg < 256; ++reg) {
+  std::vector<std::optional<uint16_t>> values(kRegisters);
+  for (unsigned reg = first; reg <= last; ++reg) {
     const Response r = c.Driver().ReadWithCommand(*chip, static_cast<uint8_t>(reg), count);
     const Probe probe = ProbeResult(r);
-    if (probe == Probe::Failed) return Stopped(c, r, "Read of register " + Hex2(reg));
+    if (probe == Probe::Failed) {
+      // What was read before the failure is shown, then why it stopped.
+      if (reg > first) PrintDump(c, mode == "w", values, first, reg - 1);
+      return Stopped(c, r, "Read of register " + Hex2(reg));
+    }
     if (probe == Probe::Answered) {
       values[reg] = static_cast<uint16_t>(r.reply[0] | (count == 2 ? r.reply[1] << 8 : 0));
     }
   }
-  if (mode == "w") {
-    c.Out() << WordDump(values);
-    return kExitOk;
-  }
-  std::vector<std::optional<uint8_t>> bytes(256);
-  for (unsigned reg = 0; reg < 256; ++reg) {
-    if (values[reg]) bytes[reg] = static_cast<uint8_t>(*values[reg]);
-  }
-  c.Out() << ByteDump(bytes);
+  PrintDump(c, mode == "w", values, first, last);
   return kExitOk;
 }
 
@@ -182,7 +234,7 @@ int Write(Command& c) {
     return *declined;
   }
   const Response r = c.Driver().WriteWithCommand(*chip, *reg, *data);
-  return c.Check(r, "Write") ? kExitOk : kExitFailed;
+  return c.CheckWrite(r, "Write", *chip, *reg) ? kExitOk : kExitFailed;
 }
 
 int Receive(Command& c) {
@@ -208,7 +260,7 @@ int Send(Command& c) {
   if (!c.Open()) return c.OpenStatus();
   const std::string intent = WriteIntent(*chip, std::nullopt, ByteList(*data), "send byte");
   if (const auto declined = c.Declined("write", intent, *chip)) return *declined;
-  return c.Check(c.Driver().SendBytes(*chip, *data), "Send") ? kExitOk : kExitFailed;
+  return c.CheckWrite(c.Driver().SendBytes(*chip, *data), "Send", *chip) ? kExitOk : kExitFailed;
 }
 
 int BlockRead(Command& c) {
@@ -224,7 +276,7 @@ int BlockRead(Command& c) {
 }
 
 int BlockWrite(Command& c) {
-  if (c.Count() < 2) return c.Usage("block-write takes CHIP REG BYTE...");
+  if (c.Count() < 3) return c.Usage("block-write takes CHIP REG BYTE... (at least one BYTE)");
   if (c.Count() > 2 + kSmbMaxBlockLength) return c.Usage("a block holds at most 32 bytes");
   const auto chip = Chip(c, 0);
   const auto reg = chip ? Register(c, 1) : std::nullopt;
@@ -234,7 +286,7 @@ int BlockWrite(Command& c) {
   const std::string intent = WriteIntent(*chip, *reg, ByteList(*data), "block");
   if (const auto declined = c.Declined("write", intent, *chip)) return *declined;
   const Response r = c.Driver().BlockWrite(*chip, *reg, *data);
-  return c.Check(r, "Block write") ? kExitOk : kExitFailed;
+  return c.CheckWrite(r, "Block write", *chip, *reg) ? kExitOk : kExitFailed;
 }
 
 int Exchange(Command& c) {
@@ -244,7 +296,7 @@ int Exchange(Command& c) {
     if (!(room = c.Number(end - 1, 0xFFFF, "reply room"))) return kExitUsage;
     end -= 2;
   }
-  if (end < 1) return c.Usage("exchange takes CHIP BYTE...");
+  if (end < 2) return c.Usage("exchange takes CHIP BYTE... (at least one BYTE)");
   if (end > 1 + kSmbMaxBlockLength) return c.Usage("a message holds at most 32 bytes");
   const auto chip = Chip(c, 0);
   const auto data = chip ? c.Bytes(1, end) : std::nullopt;
@@ -259,7 +311,7 @@ int Exchange(Command& c) {
 }
 
 int WriteMessage(Command& c) {
-  if (c.Count() < 1) return c.Usage("write-message takes CHIP BYTE...");
+  if (c.Count() < 2) return c.Usage("write-message takes CHIP BYTE... (at least one BYTE)");
   if (c.Count() > 1 + kSmbMaxBlockLength) return c.Usage("a message holds at most 32 bytes");
   const auto chip = Chip(c, 0);
   const auto data = chip ? c.Bytes(1, c.Count()) : std::nullopt;
@@ -267,6 +319,7 @@ int WriteMessage(Command& c) {
   if (!c.Open()) return c.OpenStatus();
   const std::string intent = WriteIntent(*chip, std::nullopt, ByteList(*data), "message");
   if (const auto declined = c.Declined("message", intent, *chip)) return *declined;
-  return c.Check(c.Driver().WriteMessage(*chip, *data), "Message write") ? kExitOk : kExitFailed;
+  const Response r = c.Driver().WriteMessage(*chip, *data);
+  return c.CheckWrite(r, "Message write", *chip) ? kExitOk : kExitFailed;
 }
 }  // namespace omzi2c::tool
