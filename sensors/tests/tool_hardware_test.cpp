@@ -331,3 +331,35 @@ TEST(ToolForms, TheFormsPeopleType) {
 }
 
 }  // namespace
+
+namespace {
+
+// A terminal that edits lines: the shell reads its lines from it, not from
+// standard input.
+struct EditingTerminal : Terminal {
+  std::vector<std::string> lines;
+  std::string prompts;
+  bool InputIsTerminal() const override { return true; }
+  std::optional<std::string> Ask(const std::string&) override { return std::nullopt; }
+  bool EditsLines() const override { return true; }
+  std::optional<std::string> EditLine(const std::string& prompt) override {
+    prompts += prompt;
+    if (lines.empty()) return std::nullopt;
+    const std::string line = lines.front();
+    lines.erase(lines.begin());
+    return line;
+  }
+};
+
+TEST(ToolShell, LinesComeFromTheTerminalsEditorWhereItHasOne) {
+  EditingTerminal terminal;
+  terminal.lines = {"get 0x50 2", "get 0x50 4"};
+  std::istringstream in("get 0x50 0\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunTool({"shell"}, {in, out, err, &terminal}), 0);
+  EXPECT_EQ(out.str(), "0x0b\n0x03\n");
+  EXPECT_EQ(terminal.prompts, "omzi2c> omzi2c> omzi2c> ");
+  EXPECT_FALSE(Contains(err.str(), "omzi2c> "));  // the editor showed them
+}
+
+}  // namespace

@@ -9,15 +9,6 @@
 #include "tools/format.h"
 #include "tools/session.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-
-#include <fstream>
-#endif
-
 namespace omzi2c::tool {
 
 namespace {
@@ -364,13 +355,25 @@ void PrefixLines(const std::string& text, const std::string& prefix, std::ostrea
     out << prefix << line << "\n";
 }
 
+// One line of the shell's input; false at its end. On a terminal the line
+// comes after a prompt, edited with history where the terminal can.
+bool ReadShellLine(CliIo io, bool prompt, std::string* text) {
+  constexpr char kPrompt[] = "omzi2c> ";
+  if (prompt && io.terminal->EditsLines()) {
+    const std::optional<std::string> line = io.terminal->EditLine(kPrompt);
+    if (line) *text = *line;
+    return line.has_value();
+  }
+  if (prompt) io.err << kPrompt << std::flush;
+  return static_cast<bool>(std::getline(io.in, *text));
+}
+
 int RunShell(LazySession& sessions, const GlobalOptions& options, CliIo io) {
   const bool prompt = io.terminal != nullptr && io.terminal->InputIsTerminal();
   int worst = kExitOk;
   std::string text;
   for (size_t number = 1;; ++number) {
-    if (prompt) io.err << "omzi2c> " << std::flush;
-    if (!std::getline(io.in, text)) break;
+    if (!ReadShellLine(io, prompt, &text)) break;
     const std::vector<std::string> args = SplitLine(text);
     if (args.empty()) continue;
     if (args[0] == "exit" || args[0] == "quit") break;
@@ -392,50 +395,7 @@ int RunShell(LazySession& sessions, const GlobalOptions& options, CliIo io) {
   return worst;
 }
 
-#if defined(_WIN32)
-class ConsoleTerminal : public Terminal {
- public:
-  bool InputIsTerminal() const override { return _isatty(_fileno(stdin)) != 0; }
-  std::optional<std::string> Ask(const std::string& question) override {
-    HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-    std::optional<std::string> answer;
-    if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE) {
-      DWORD count = 0;
-      WriteFile(out, question.data(), static_cast<DWORD>(question.size()), &count, nullptr);
-      char buffer[256];
-      if (ReadFile(in, buffer, sizeof buffer, &count, nullptr)) {
-        answer = std::string(buffer, count);
-        answer->erase(answer->find_last_not_of("\r\n") + 1);
-      }
-    }
-    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    return answer;
-  }
-};
-#else
-class ConsoleTerminal : public Terminal {
- public:
-  bool InputIsTerminal() const override { return isatty(STDIN_FILENO) != 0; }
-  std::optional<std::string> Ask(const std::string& question) override {
-    std::fstream tty("/dev/tty", std::ios::in | std::ios::out);
-    if (!tty) return std::nullopt;
-    tty << question << std::flush;
-    std::string answer;
-    if (!std::getline(tty, answer)) return std::nullopt;
-    return answer;
-  }
-};
-#endif
-
 }  // namespace
-
-std::unique_ptr<Terminal> ProcessTerminal() {
-  return std::make_unique<ConsoleTerminal>();
-}
 
 int RunTool(const std::vector<std::string>& args, CliIo io) {
   GlobalOptions options;
