@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "tools/command.h"
+#include "tools/host_function.h"
 
 namespace omzi2c::tool {
 
@@ -23,10 +24,6 @@ constexpr uint32_t kHeaderIndex = 3;
 constexpr uint32_t kMultiFunction = 0x00800000;  // header type bit 7
 constexpr uint32_t kSmbusClass = 0x0C05;         // serial bus controller, SMBus
 constexpr uint16_t kNoVendor = 0xFFFF;
-
-// The function each Chipset's host sits at (index: Chipset 1..10).
-constexpr unsigned kHostFunction[] = {0, 0, 3, 3, 3, 0, 0, 0, 3, 4, 2};
-constexpr uint32_t kLastChipset = 10;
 
 struct Location {
   unsigned bus, device, function;
@@ -125,8 +122,8 @@ std::string Dword(uint32_t value) {
 // Chipset codes whose host sits at `function`, as "2, 3, 4 or 8".
 std::string ChipsetsAt(unsigned function) {
   std::vector<uint32_t> codes;
-  for (uint32_t chipset = 1; chipset <= kLastChipset; ++chipset) {
-    if (kHostFunction[chipset] == function) codes.push_back(chipset);
+  for (uint32_t chipset = kFirstChipset; chipset <= kLastChipset; ++chipset) {
+    if (HostFunction(chipset) == function) codes.push_back(chipset);
   }
   std::string text;
   for (size_t i = 0; i < codes.size(); ++i) {
@@ -172,7 +169,7 @@ int Pci(Command& c) {
     return c.Usage("the driver finds its controller on buses 0-6 only");
   }
   std::optional<uint32_t> chipset;
-  if (c.Count() == 2 && !(chipset = c.Number(1, pci::kLastChipset, "Chipset"))) return kExitUsage;
+  if (c.Count() == 2 && !(chipset = c.Number(1, kLastChipset, "Chipset"))) return kExitUsage;
   if (chipset && *chipset == 0) return c.Usage("CHIPSET is 1 to 10");
   if (!c.Open()) return c.OpenStatus();
   if (chosen) {
