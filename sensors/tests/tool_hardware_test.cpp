@@ -22,8 +22,10 @@ using namespace omzi2c::tool::test_support;
 
 // Builds a kernel device tree in a folder: PCI functions "BB:DD.F VID DID
 // [DRIVER ADAPTER]" and devices bound to the ACPI EC driver.
+// Each test has a tree of its own, since CTest may run them at the same time.
 std::string FakeSysfs(const std::vector<std::string>& functions, const std::string& ec) {
-  const fs::path root = fs::path(::testing::TempDir()) / "omzi2c_sysfs";
+  const fs::path root = fs::path(::testing::TempDir()) /
+                        ::testing::UnitTest::GetInstance()->current_test_info()->name();
   fs::remove_all(root);
   fs::create_directories(root / "bus/acpi/drivers/ec" / ec);
   for (const std::string& line : functions) {

@@ -36,7 +36,8 @@ const char kOverview[] =
     "                      for K transactions from the Nth; NAME%P[:SEED]: at\n"
     "                      each transaction with P percent probability, drawn\n"
     "                      from SEED (default 1)\n"
-    "  --list-faults       name the simulated board's faults\n"
+    "  --list-faults       name the simulated board's faults and the kinds that\n"
+    "                      have them (with --chipset, only that kind's)\n"
     "  --trace             print every port access and pause on stderr\n"
 #endif
     "  -y, --yes           do not ask before writes\n"
