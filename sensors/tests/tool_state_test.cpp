@@ -1,7 +1,6 @@
 // --state that loses nothing: runs of the tool's executable sharing one
 // state file, at the same time or one after another, and a shell whose lines
 // are kept as they run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -71,17 +70,12 @@ TEST(ToolState, WritesLastReadsLeaveTheFileAndBadPathsAreRefused) {
     EXPECT_EQ(Binary("--state " + bad + " -y set 0x50 0xc0 1").first, 1) << bad;
 }
 
-// A file this user may read but not write is refused; root may write it, so
-// there the test is skipped.
+// A file this user may read but not write is refused; root may write it.
 TEST(ToolState, AFileThatCannotBeWrittenIsRefused) {
   const std::string path = Path("omzi2c_read_only_state.txt");
   std::ofstream(path) << "";
   chmod(path.c_str(), S_IRUSR);
-  const int probe = open(path.c_str(), O_RDWR);
-  if (probe >= 0) {
-    close(probe);
-    GTEST_SKIP() << "skipped: this user may write a read-only file (root)";
-  }
+  if (access(path.c_str(), W_OK) == 0) GTEST_SKIP() << "skipped: this user may write it (root)";
   EXPECT_EQ(Binary("--state " + path + " get 0x50 0").first, 1);
 }
 
