@@ -11,16 +11,12 @@
 #include "tools/cli.h"
 #include "tools/commands.h"
 #include "tools/session.h"
+#include "support/tool_runs.h"
 
 namespace {
 
 using namespace omzi2c::tool;
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+using namespace omzi2c::tool::test_support;
 
 // A terminal that answers from a script of its own.
 struct FakeTerminal : Terminal {
@@ -36,18 +32,6 @@ struct FakeTerminal : Terminal {
     return answer;
   }
 };
-
-ToolRun Tool(std::vector<std::string> args, const std::string& input = "",
-             Terminal* terminal = nullptr) {
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  const int status = RunTool(args, {in, out, err, terminal});
-  return {status, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // Lines of --trace output: what the driver did to the hardware.
 size_t TraceLines(const std::string& err) {
@@ -505,29 +489,6 @@ TEST(ToolTrace, ShowsEachCompletionWithTheSystemBuffer) {
 
 namespace {
 
-std::string Joined(const std::vector<std::string>& args) {
-  std::string text;
-  for (const auto& a : args)
-    text += a + " ";
-  return text;
-}
-
-struct Expectation {
-  std::vector<std::string> args;
-  int status;
-  std::string err;  // part of stderr ("" : anything)
-  std::string out;  // part of stdout ("" : anything)
-};
-
-void ExpectRuns(const std::vector<Expectation>& cases) {
-  for (const auto& c : cases) {
-    const ToolRun run = Tool(c.args);
-    EXPECT_EQ(run.status, c.status) << Joined(c.args) << run.err;
-    EXPECT_TRUE(Contains(run.err, c.err)) << Joined(c.args) << run.err;
-    EXPECT_TRUE(Contains(run.out, c.out)) << Joined(c.args) << run.out;
-  }
-}
-
 TEST(ToolExitStatus, ZeroOneOrTwoForEveryKindOfOutcome) {
   ExpectRuns({
       {{"--version"}, 0, "", "omzi2c 1.0.0"},
@@ -617,21 +578,6 @@ TEST(ToolErrors, MessagesDecodeTheErrorReply) {
   // Writes get no error reply: the status alone is all there is.
   EXPECT_FALSE(Contains(Tool({"--fault", "nak", "set", "0x50", "0", "1"}).err, "host reported"));
 }
-
-// The simulated board taken for real hardware, so that writes ask first.
-class PretendHardware : public SessionSource, public Session {
- public:
-  PretendHardware() : real_(OpenSession(GlobalOptions{}, std::cerr, &error_, &status_)) {}
-  Session* Get(int*, std::ostream&) override { return this; }
-  omzi2c::client::Client& Client() override { return real_->Client(); }
-  bool RealHardware() const override { return true; }
-  std::vector<std::string> Info() const override { return {}; }
-
- private:
-  std::string error_;
-  int status_ = 0;
-  std::unique_ptr<Session> real_;
-};
 
 TEST(ToolConfirm, NoAbortsWithZeroAndTheShellAsksOnTheTerminal) {
   const struct {

@@ -39,6 +39,8 @@ class MessageDevice : public SmbusDevice {
   bool ReceiveByte(uint8_t* byte) override;
 
   const std::vector<uint8_t>& Note() const { return note_; }
+  // Puts back a note kept from an earlier session.
+  void SetNote(const std::vector<uint8_t>& note) { note_ = note; }
   uint32_t MessagesTaken() const { return messages_; }
 
  private:

@@ -29,19 +29,18 @@ const std::vector<FaultInfo> kFaults = {
     {"block-count-0", "a block read reports a count of 0"},
     {"block-count-33", "a block read reports a count of 33"},
     {"byte-done-never", "byte done never comes for the first block byte"},
-    {"chunk-flag-stuck", "the block chunk flag (0x10), once raised, never clears (Chipset 7)"},
+    {"chunk-flag-stuck", "the block chunk flag (0x10), once raised, never clears"},
     {"nak", "no device answers: every address is not acknowledged"},
     {"eeprom-write-protect", "the memory-module EEPROMs refuse writes"},
     {"controller-absent", "the configured controller is not on the PCI bus"},
     {"loses-config",
-     "the first transaction makes the host drop its PCI configuration while "
-     "busy (Chipset 6)"},
+     "the first transaction makes the host drop its PCI configuration while busy"},
     {"second-busy-stuck",
      "the host's second busy flag stays set (the second status register of Chipset 4, 5, 6, "
      "8, 9; the host state's 0x02 on Chipset 7)"},
-    {"not-idle", "the start-port host shows neither busy nor idle (Chipset 1)"},
+    {"not-idle", "the start-port host shows neither busy nor idle"},
     {"done-late",
-     "the start-port host is done after 9000 status reads and idle 2000 reads later (Chipset 1)"},
+     "the start-port host is done after 9000 status reads and idle 2000 reads later"},
     {"ec-input-stuck", "embedded controller: input buffer full stays set, nothing is taken"},
     {"ec-output-never", "embedded controller: output buffer full never sets"},
     {"ec-event-never", "embedded controller: the event flag is never raised"},
@@ -396,6 +395,15 @@ bool SimulatedBoard::ApplyFault(const std::string& name, std::string* error) {
   }
   if (!byteDone_) {
     *error = "fault '" + name + "' needs the byte-done host (Chipset 2 or 3)";
+    return false;
+  }
+  static const char* const kByteDoneFaults[] = {
+      "in-use-stuck",   "in-use-held",   "busy-stuck",     "never-starts",
+      "never-finishes", "device-error",  "collision",      "failed",
+      "alert",          "block-count-0", "block-count-33", "byte-done-never"};
+  if (std::find(std::begin(kByteDoneFaults), std::end(kByteDoneFaults), name) ==
+      std::end(kByteDoneFaults)) {
+    *error = "fault '" + name + "' does not apply to the byte-done host (Chipset 2 and 3)";
     return false;
   }
   ByteDoneFaults& faults = byteDone_->Faults();

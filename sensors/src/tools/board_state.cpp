@@ -66,6 +66,11 @@ bool ApplyLine(const std::string& kind, unsigned index, const std::vector<uint8_
       board.Monitor().WriteByte(static_cast<uint8_t>(i), bytes[i]);
     return true;
   }
+  if (kind == "note") {
+    if (index != 0 || !board.Messages()) return false;
+    board.Messages()->SetNote(bytes);
+    return true;
+  }
   if (kind == "block") {
     if (index >= kRegisters) return false;
     board.Blocks().SetBlock(static_cast<uint8_t>(index), bytes);
@@ -76,7 +81,7 @@ bool ApplyLine(const std::string& kind, unsigned index, const std::vector<uint8_
 
 }  // namespace
 
-std::string SaveBoardState(board::SimulatedBoard& board) {
+std::string SaveBoardState(board::SimulatedBoard& board, const std::string& carried) {
   std::ostringstream text;
   text << kHeader << "\n";
   for (unsigned slot = 0; slot < board::address::kModuleCount; ++slot) {
@@ -100,10 +105,14 @@ std::string SaveBoardState(board::SimulatedBoard& board) {
       text << "block " << command << " " << HexBytes(board.Blocks().Block(c)) << "\n";
     }
   }
-  return text.str();
+  if (board.Messages() && !board.Messages()->Note().empty()) {
+    text << "note 0 " << HexBytes(board.Messages()->Note()) << "\n";
+  }
+  return text.str() + carried;
 }
 
-bool LoadBoardState(const std::string& text, board::SimulatedBoard& board, std::string* error) {
+bool LoadBoardState(const std::string& text, board::SimulatedBoard& board, std::string* error,
+                    std::string* carried) {
   std::istringstream lines(text);
   std::string line;
   size_t number = 0;
@@ -118,8 +127,13 @@ bool LoadBoardState(const std::string& text, board::SimulatedBoard& board, std::
     std::string kind, hex, rest;
     unsigned index = 0;
     std::vector<uint8_t> bytes;
-    if (!(words >> kind >> index >> hex) || (words >> rest) || !ParseHex(hex, &bytes) ||
-        !ApplyLine(kind, index, bytes, board)) {
+    const bool parsed =
+        (words >> kind >> index >> hex) && !(words >> rest) && ParseHex(hex, &bytes);
+    if (parsed && kind == "note" && index == 0 && !board.Messages() && carried) {
+      *carried += line + "\n";
+      continue;
+    }
+    if (!parsed || !ApplyLine(kind, index, bytes, board)) {
       *error = "line " + std::to_string(number) + " is not part of a board state";
       return false;
     }

@@ -9,15 +9,6 @@
 #include "tools/format.h"
 #include "tools/session.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-
-#include <fstream>
-#endif
-
 namespace omzi2c::tool {
 
 namespace {
@@ -45,18 +36,26 @@ const char kOverview[] =
     "                      for K transactions from the Nth; NAME%P[:SEED]: at\n"
     "                      each transaction with P percent probability, drawn\n"
     "                      from SEED (default 1)\n"
-    "  --list-faults       name the simulated board's faults\n"
+    "  --list-faults       name the simulated board's faults and the kinds that\n"
+    "                      have them (with --chipset, only that kind's)\n"
     "  --trace             print every port access and pause on stderr\n"
 #endif
     "  -y, --yes           do not ask before writes\n"
+    "  -f, --force         drive the SMBus host even though a kernel driver holds\n"
+    "                      it (checked on Linux with --board ports; on Windows the\n"
+    "                      installed driver is the host's only driver: nothing to\n"
+    "                      check)\n"
     "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"
     "  -V, --version       the tool's version\n"
     "  --                  the arguments that follow are not options\n"
+    "Options with a value take it as the next argument or after '=' (--chipset=5).\n"
     "\n"
     "Chip addresses are 7-bit, 0x08-0x77 unless -a. Numbers follow C: 0x-hex,\n"
     "0-octal (010 is 8, 08 is refused), decimal. There is one bus, the driver's:\n"
-    "no bus number precedes the chip address. Data goes to stdout, diagnostics\n"
+    "no bus number precedes the chip address (a decimal number before a chip\n"
+    "written in hex, as in 'set 9 0x50 0x12', is taken for one and refused;\n"
+    "write such a chip in hex). Data goes to stdout, diagnostics\n"
     "to stderr. Exit status: 0 success (also a write declined at its\n"
     "confirmation), 1 bad usage, 2 a failed request.\n"
     "\n"
@@ -161,38 +160,87 @@ struct Line {
 };
 
 // Short flags, alone or bundled as getopt takes them ("-ya").
+bool IsFlagBundle(const std::string& arg) {
+  return arg.size() >= 2 && arg[0] == '-' && arg[1] != '-' &&
+         arg.find_first_not_of("yahf", 1) == std::string::npos;
+}
+
 bool ParseFlags(const std::string& arg, GlobalOptions* options, Line* line) {
-  if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-') return false;
-  for (size_t i = 1; i < arg.size(); ++i) {
-    if (arg[i] != 'y' && arg[i] != 'a' && arg[i] != 'h') return false;
-  }
+  if (!IsFlagBundle(arg)) return false;
   for (size_t i = 1; i < arg.size(); ++i) {
     if (arg[i] == 'y') options->yes = true;
     if (arg[i] == 'a') options->allAddresses = true;
     if (arg[i] == 'h') line->help = true;
+    if (arg[i] == 'f') options->force = true;
   }
   return true;
 }
 
-bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, GlobalOptions* options,
-               Line* line, std::ostream& err) {
+// -f decides how the session opens, so a shell line cannot change it.
+bool IsForce(const std::string& arg) {
+  return arg == "--force" || (IsFlagBundle(arg) && arg.find('f') != std::string::npos);
+}
+
+// Options of one command, with a value: exchange's --reply-room N, dump's
+// -r FIRST-LAST.
+bool IsTrailingOption(const std::string& arg, const std::vector<std::string>& words) {
+  const std::string command = words.empty() ? "" : words[0];
+  return (arg == "--reply-room" && command == "exchange") || (arg == "-r" && command == "dump");
+}
+
+bool TakesValue(const std::string& name) {
+  return (IsSessionOption(name) && name != "--trace") || name == "--reply-room";
+}
+
+// "--name=value" as "--name value", for every long option that takes a
+// value; false with a message for one that takes none.
+bool SplitLongOptions(const std::vector<std::string>& args, std::vector<std::string>* split,
+                      std::ostream& err) {
   bool onlyWords = false;
-  std::vector<std::string> replyRoom;  // exchange's own option goes last, where it looks
+  for (const std::string& arg : args) {
+    const size_t equals = arg.find('=');
+    onlyWords = onlyWords || arg == "--";
+    if (onlyWords || arg.rfind("--", 0) != 0 || equals == std::string::npos) {
+      split->push_back(arg);
+      continue;
+    }
+    const std::string name = arg.substr(0, equals);
+    if (!TakesValue(name)) {
+      err << "Error: " << name << " takes no value ('" << arg << "')\n";
+      return false;
+    }
+    split->push_back(name);
+    split->push_back(arg.substr(equals + 1));
+  }
+  return true;
+}
+
+bool ParseLine(const std::vector<std::string>& given, bool sessionOptions, GlobalOptions* options,
+               Line* line, std::ostream& err) {
+  std::vector<std::string> args;
+  if (!SplitLongOptions(given, &args, err)) return false;
+  bool onlyWords = false;
+  std::vector<std::string> trailing;  // a command's own option goes last, where it looks
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (onlyWords || arg.size() < 2 || arg[0] != '-') {
       line->words.push_back(arg);
     } else if (arg == "--") {
       onlyWords = true;
-    } else if (arg == "--reply-room" && !line->words.empty() && line->words[0] == "exchange") {
-      replyRoom = {arg};
-      if (i + 1 < args.size()) replyRoom.push_back(args[++i]);
+    } else if (IsTrailingOption(arg, line->words)) {
+      trailing = {arg};  // given to the command after its other arguments
+      if (i + 1 < args.size()) trailing.push_back(args[++i]);
     } else if (arg == "--help") {
       line->help = true;
     } else if (arg == "--version" || arg == "-V") {
       line->version = true;
     } else if (arg == "--yes" || arg == "--all-addresses") {
       (arg == "--yes" ? options->yes : options->allAddresses) = true;
+    } else if (IsForce(arg) && !sessionOptions) {
+      err << "Error: " << arg << " applies to the whole session: give it before 'shell'\n";
+      return false;
+    } else if (arg == "--force") {
+      options->force = true;
     } else if (arg == "--list-faults" && sessionOptions) {
       line->listFaults = true;
     } else if (ParseFlags(arg, options, line)) {
@@ -208,7 +256,7 @@ bool ParseLine(const std::vector<std::string>& args, bool sessionOptions, Global
       return false;
     }
   }
-  line->words.insert(line->words.end(), replyRoom.begin(), replyRoom.end());
+  line->words.insert(line->words.end(), trailing.begin(), trailing.end());
   return true;
 }
 
@@ -250,6 +298,13 @@ class LazySession : public SessionSource {
     session_ = OpenSession(options_, trace_, &error, exitStatus);
     if (!session_) err << "Error: " << error << "\n";
     return session_.get();
+  }
+  // Keeps what the session has done so far; the exit status that adds.
+  int Keep(std::ostream& err) {
+    std::string error;
+    if (!session_ || session_->Keep(&error)) return kExitOk;
+    err << "Error: " << error << "\n";
+    return kExitFailed;
   }
   // Ends the session; the exit status its ending adds.
   int Finish(std::ostream& err) {
@@ -301,13 +356,25 @@ void PrefixLines(const std::string& text, const std::string& prefix, std::ostrea
     out << prefix << line << "\n";
 }
 
-int RunShell(SessionSource& sessions, const GlobalOptions& options, CliIo io) {
+// One line of the shell's input; false at its end. On a terminal the line
+// comes after a prompt, edited with history where the terminal can.
+bool ReadShellLine(CliIo io, bool prompt, std::string* text) {
+  constexpr char kPrompt[] = "omzi2c> ";
+  if (prompt && io.terminal->EditsLines()) {
+    const std::optional<std::string> line = io.terminal->EditLine(kPrompt);
+    if (line) *text = *line;
+    return line.has_value();
+  }
+  if (prompt) io.err << kPrompt << std::flush;
+  return static_cast<bool>(std::getline(io.in, *text));
+}
+
+int RunShell(LazySession& sessions, const GlobalOptions& options, CliIo io) {
   const bool prompt = io.terminal != nullptr && io.terminal->InputIsTerminal();
   int worst = kExitOk;
   std::string text;
   for (size_t number = 1;; ++number) {
-    if (prompt) io.err << "omzi2c> " << std::flush;
-    if (!std::getline(io.in, text)) break;
+    if (!ReadShellLine(io, prompt, &text)) break;
     const std::vector<std::string> args = SplitLine(text);
     if (args.empty()) continue;
     if (args[0] == "exit" || args[0] == "quit") break;
@@ -321,6 +388,7 @@ int RunShell(SessionSource& sessions, const GlobalOptions& options, CliIo io) {
     } else if (ParseLine(args, false, &lineOptions, &line, errors)) {
       status = RunParsed(line, sessions, lineOptions, lineIo);
     }
+    status = std::max(status, sessions.Keep(errors));  // a Ctrl-C later loses nothing
     PrefixLines(errors.str(), "line " + std::to_string(number) + ": ", io.err);
     worst = std::max(worst, status);
   }
@@ -328,50 +396,7 @@ int RunShell(SessionSource& sessions, const GlobalOptions& options, CliIo io) {
   return worst;
 }
 
-#if defined(_WIN32)
-class ConsoleTerminal : public Terminal {
- public:
-  bool InputIsTerminal() const override { return _isatty(_fileno(stdin)) != 0; }
-  std::optional<std::string> Ask(const std::string& question) override {
-    HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-    std::optional<std::string> answer;
-    if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE) {
-      DWORD count = 0;
-      WriteFile(out, question.data(), static_cast<DWORD>(question.size()), &count, nullptr);
-      char buffer[256];
-      if (ReadFile(in, buffer, sizeof buffer, &count, nullptr)) {
-        answer = std::string(buffer, count);
-        answer->erase(answer->find_last_not_of("\r\n") + 1);
-      }
-    }
-    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    return answer;
-  }
-};
-#else
-class ConsoleTerminal : public Terminal {
- public:
-  bool InputIsTerminal() const override { return isatty(STDIN_FILENO) != 0; }
-  std::optional<std::string> Ask(const std::string& question) override {
-    std::fstream tty("/dev/tty", std::ios::in | std::ios::out);
-    if (!tty) return std::nullopt;
-    tty << question << std::flush;
-    std::string answer;
-    if (!std::getline(tty, answer)) return std::nullopt;
-    return answer;
-  }
-};
-#endif
-
 }  // namespace
-
-std::unique_ptr<Terminal> ProcessTerminal() {
-  return std::make_unique<ConsoleTerminal>();
-}
 
 int RunTool(const std::vector<std::string>& args, CliIo io) {
   GlobalOptions options;
@@ -381,7 +406,7 @@ int RunTool(const std::vector<std::string>& args, CliIo io) {
     return kExitUsage;
   }
   if (line.listFaults && !line.help && !line.version) {
-    for (const std::string& fault : DescribeFaults())
+    for (const std::string& fault : DescribeFaults(options.chipset))
       io.out << fault << "\n";
     return kExitOk;
   }

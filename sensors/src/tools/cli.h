@@ -25,10 +25,17 @@ class Terminal {
   // Shows `question` on the terminal and reads one line; nullopt when there
   // is no terminal to ask on.
   virtual std::optional<std::string> Ask(const std::string& question) = 0;
+  // Whether the shell's lines can be read with line editing and history.
+  virtual bool EditsLines() const { return false; }
+  // One line of the shell after `prompt`, edited; nullopt at end of input.
+  virtual std::optional<std::string> EditLine(const std::string& /*prompt*/) {
+    return std::nullopt;
+  }
 };
 
 // The controlling terminal of this process (/dev/tty, or the console on
-// Windows).
+// Windows); on Linux it edits the shell's lines where the tool was built
+// with libedit.
 std::unique_ptr<Terminal> ProcessTerminal();
 
 struct CliIo {

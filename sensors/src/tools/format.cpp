@@ -2,6 +2,7 @@
 
 #include <omzi2c/omzi2c.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -80,7 +81,6 @@ constexpr uint8_t kHostBusy = 0x01, kHostDone = 0x02, kHostDeviceError = 0x04,
                   kHostCollision = 0x08, kHostFailed = 0x10;
 
 std::string HostStatusWords(uint8_t status) {
-  if (status == 0) return "none recorded";
   std::string words;
   const struct {
     uint8_t bit;
@@ -109,8 +109,12 @@ std::string Format(const char* pattern, uint32_t value) {
 }  // namespace
 
 std::string DescribeHostReport(uint8_t result, uint8_t hostStatus) {
-  return std::string(ResultWords(result)) + " (result " + std::to_string(result) +
-         "); last host status " + Hex2(hostStatus) + " (" + HostStatusWords(hostStatus) + ")";
+  const std::string words =
+      std::string(ResultWords(result)) + " (result " + std::to_string(result) + ")";
+  // Only the paced-poll host records its status; 0 is nothing to show.
+  if (hostStatus == 0) return words;
+  return words + "; last host status " + Hex2(hostStatus) + " (" + HostStatusWords(hostStatus) +
+         ")";
 }
 
 std::string Hex2(uint32_t value) {
@@ -159,26 +163,33 @@ char AsciiOf(const std::optional<uint8_t>& value) {
 }
 }  // namespace
 
-std::string ByteDump(const std::vector<std::optional<uint8_t>>& values) {
+std::string ByteDump(const std::vector<std::optional<uint8_t>>& values, size_t first, size_t last) {
+  constexpr size_t kRow = 16;
   std::string dump = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
-  for (size_t row = 0; row < values.size(); row += 16) {
+  last = std::min(last, values.size() - 1);
+  for (size_t row = first / kRow * kRow; row <= last; row += kRow) {
     dump += Format("%02x:", static_cast<uint32_t>(row));
     std::string ascii;
-    for (size_t i = row; i < row + 16 && i < values.size(); ++i) {
-      dump += values[i] ? Format(" %02x", *values[i]) : " XX";
-      ascii += AsciiOf(values[i]);
+    for (size_t i = row; i < row + kRow && i < values.size(); ++i) {
+      const bool shown = i >= first && i <= last;
+      dump += !shown ? "   " : values[i] ? Format(" %02x", *values[i]) : " XX";
+      ascii += shown ? AsciiOf(values[i]) : ' ';
     }
     dump += "    " + ascii + '\n';
   }
   return dump;
 }
 
-std::string WordDump(const std::vector<std::optional<uint16_t>>& values) {
+std::string WordDump(const std::vector<std::optional<uint16_t>>& values, size_t first,
+                     size_t last) {
+  constexpr size_t kRow = 8;
   std::string dump = "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n";
-  for (size_t row = 0; row < values.size(); row += 8) {
+  last = std::min(last, values.size() - 1);
+  for (size_t row = first / kRow * kRow; row <= last; row += kRow) {
     dump += Format("%02x:", static_cast<uint32_t>(row));
-    for (size_t i = row; i < row + 8 && i < values.size(); ++i) {
-      dump += values[i] ? Format(" %04x", *values[i]) : " XXXX";
+    for (size_t i = row; i < row + kRow && i < values.size(); ++i) {
+      const bool shown = i >= first && i <= last;
+      dump += !shown ? "     " : values[i] ? Format(" %04x", *values[i]) : " XXXX";
     }
     dump += '\n';
   }

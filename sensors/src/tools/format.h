@@ -1,6 +1,7 @@
 // Parsing of command-line numbers and the i2c-tools style tables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,7 +15,8 @@ std::optional<uint32_t> ParseNumber(const std::string& text, uint32_t max);
 std::optional<std::vector<uint8_t>> ParseHexBytes(const std::string& text);
 
 // What the host reported in a failed read's error reply: the result code in
-// words, and the host's last status byte with its flags named.
+// words, and the host's last status byte with its flags named where one was
+// recorded (not 0).
 std::string DescribeHostReport(uint8_t result, uint8_t hostStatus);
 
 std::string Hex2(uint32_t value);                         // "0x5a"
@@ -27,8 +29,11 @@ std::string ByteList(const std::vector<uint8_t>& bytes);  // "0x01 0x02"
 std::string DetectGrid(const std::vector<bool>& found, unsigned first, unsigned last);
 
 // The 256-register table with an ASCII column; nullopt marks a failed read.
-std::string ByteDump(const std::vector<std::optional<uint8_t>>& values);
+// Only the rows holding registers first..last, the others' cells blank.
+std::string ByteDump(const std::vector<std::optional<uint8_t>>& values, size_t first = 0,
+                     size_t last = SIZE_MAX);
 // Word i is register i read as a word; 8 registers a row.
-std::string WordDump(const std::vector<std::optional<uint16_t>>& values);
+std::string WordDump(const std::vector<std::optional<uint16_t>>& values, size_t first = 0,
+                     size_t last = SIZE_MAX);
 
 }  // namespace omzi2c::tool

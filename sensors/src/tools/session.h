@@ -21,7 +21,9 @@ struct GlobalOptions {
   std::vector<std::string> faults;
   bool trace = false;
   bool yes = false;
-  bool allAddresses = false;  // -a: chip addresses 0x00-0x07 and 0x78-0x7f too
+  bool allAddresses = false;   // -a: chip addresses 0x00-0x07 and 0x78-0x7f too
+  bool force = false;          // -f: drive the host even where a kernel driver holds it
+  std::string sysfs = "/sys";  // the kernel's device tree, looked at before real ports
 };
 
 class Session {
@@ -30,10 +32,17 @@ class Session {
   virtual client::Client& Client() = 0;
   // Writes reach real hardware: ask before them unless told not to.
   virtual bool RealHardware() const = 0;
+  // The SMBus host requests go to, for confirmations ("the byte-done host
+  // (Chipset 2) at PCI 00:1f.3").
+  virtual std::string HostDescription() const { return "the driver's SMBus host"; }
   // Lines describing parameters, the controller found, services enabled.
   virtual std::vector<std::string> Info() const = 0;
-  // Ends the session: keeps what it must keep (the board's memory for
-  // --state); false with the reason when that failed.
+  // Keeps what the session must keep so far (the board's memory for
+  // --state), so that an interrupted shell loses nothing done before;
+  // false with the reason when that failed.
+  virtual bool Keep(std::string* /*error*/) { return true; }
+  // Ends the session: keeps what it must keep; false with the reason when
+  // that failed.
   virtual bool Finish(std::string* /*error*/) { return true; }
 };
 
@@ -42,7 +51,9 @@ class Session {
 // explains in `error` (and `exitStatus`: 1 for bad usage, 2 for a failure).
 std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream& trace,
                                      std::string* error, int* exitStatus);
-// Names of the simulated board's faults, with a line of description each.
-std::vector<std::string> DescribeFaults();
+// Names of the simulated board's faults, with a line of description each
+// and the controller kinds that have the fault; only those of `chipset`
+// when given.
+std::vector<std::string> DescribeFaults(std::optional<uint32_t> chipset = {});
 
 }  // namespace omzi2c::tool

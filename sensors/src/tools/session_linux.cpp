@@ -3,14 +3,14 @@
 // simulated board or over the machine's real I/O ports.
 #include <omzi2c/omzi2c.h>
 
-#include <fstream>
+#include <cstdio>
 #include <memory>
 #include <ostream>
-#include <sstream>
 #include <stdexcept>
 
 #include "board/simulated_board.h"
 #include "controller_state.h"
+#include "discovery/pci_config.h"
 #include "driver_entry.h"
 #include "ntemu/clock.h"
 #include "ntemu/driver_loader.h"
@@ -21,7 +21,10 @@
 #include "tools/board_state.h"
 #include "tools/cli.h"
 #include "tools/format.h"
+#include "tools/host_function.h"
+#include "tools/kernel_driver_check.h"
 #include "tools/session.h"
+#include "tools/state_file.h"
 #include "tools/trace_printer.h"
 
 namespace omzi2c::tool {
@@ -172,6 +175,10 @@ class InProcessSession : public Session {
       return false;
     }
     if (options_.board == "ports") {
+      if (HeldByKernelDriver(error)) {
+        *exitStatus = kExitUsage;
+        return false;
+      }
       if (!ntemu::RealPortSpace::Acquire(error)) {
         *exitStatus = kExitFailed;
         return false;
@@ -192,6 +199,7 @@ class InProcessSession : public Session {
       *exitStatus = kExitUsage;
       return false;
     }
+    LocateHost();
     if (options_.trace) ntemu::InstallTraceSink(&tracePrinter_);
     driver_ = std::make_unique<ntemu::LoadedDriver>(DriverEntry, parameters_.keys);
     if (!driver_->Loaded()) {
@@ -231,6 +239,7 @@ class InProcessSession : public Session {
                       HostName(Controller.Chipset) + "), PCI " + Hex4(Controller.VID) + ":" +
                       Hex4(Controller.DID) + " function " + std::to_string(Controller.Func) +
                       ", SMBus base " + Hex4(Controller.SmbBase));
+      if (!hostAt_.empty()) lines.push_back("host: PCI " + hostAt_);
     }
     if (Controller.Chipset == 10) {
       lines.push_back("embedded controller: data " + Hex4(Controller.EcDataPort) + ", command " +
@@ -246,27 +255,77 @@ class InProcessSession : public Session {
     return lines;
   }
 
-  bool Finish(std::string* error) override {
-    if (!board_ || options_.state.empty()) return true;
-    std::ofstream file(options_.state, std::ios::binary | std::ios::trunc);
-    file << SaveBoardState(*board_);
-    file.close();
-    if (file) return true;
-    *error = "cannot save the board's memory to " + options_.state;
-    return false;
+  std::string HostDescription() const override {
+    std::string text = std::string("the ") + HostName(Controller.Chipset) + " (Chipset " +
+                       std::to_string(Controller.Chipset) + ")";
+    if (!hostAt_.empty()) text += " at PCI " + hostAt_;
+    return text + (board_ ? " of the simulated board" : "");
   }
 
+  // Saves the board's memory to the --state file when it changed since it
+  // was loaded or last saved: read-only sessions leave the file as it was.
+  bool Keep(std::string* error) override {
+    if (!board_ || options_.state.empty()) return true;
+    const std::string text = SaveBoardState(*board_, carried_);
+    if (text == kept_) return true;
+    if (!stateFile_.Write(text, error)) return false;
+    kept_ = text;
+    return true;
+  }
+
+  bool Finish(std::string* error) override { return Keep(error); }
+
  private:
-  // The memory a former run left in the --state file; none yet is no error.
+  // The memory a former run left in the --state file (none yet is no
+  // error), holding the file locked until this session ends.
   bool LoadState(std::string* error) {
     if (options_.state.empty()) return true;
-    std::ifstream file(options_.state, std::ios::binary);
-    if (!file) return true;
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (LoadBoardState(text.str(), *board_, error)) return true;
-    *error = options_.state + ": " + *error;
-    return false;
+    std::string text;
+    if (!stateFile_.Open(options_.state, &text, error)) return false;
+    if (!LoadBoardState(text, *board_, error, &carried_)) {
+      *error = options_.state + ": " + *error;
+      return false;
+    }
+    kept_ = SaveBoardState(*board_, carried_);
+    return true;
+  }
+
+  bool SmbServiceOn() const {
+    constexpr uint32_t kEnableMask = 0xFF;  // the low byte of the value counts
+    return (parameters_.Get("I2CDriverEnable").value_or(0) & kEnableMask) != 0;
+  }
+
+  // True, with the reason, when the SMBus service would drive a host that a
+  // kernel driver holds, unless told to go on (-f). Checked before the
+  // driver starts, since its discovery already writes PCI configuration.
+  bool HeldByKernelDriver(std::string* error) const {
+    if (options_.force || !SmbServiceOn()) return false;
+    const ConfiguredHost host{parameters_.Get("Chipset").value_or(0),
+                              static_cast<uint16_t>(parameters_.Get("VID").value_or(0)),
+                              static_cast<uint16_t>(parameters_.Get("DID").value_or(0)),
+                              static_cast<uint16_t>(parameters_.Get("Func").value_or(0xFFFF))};
+    const std::optional<std::string> conflict = KernelDriverConflict(options_.sysfs, host);
+    if (conflict) *error = *conflict;
+    return conflict.has_value();
+  }
+
+  // Where the host sits, "00:1f.3", as discovery will find it: the device
+  // the configured IDs and function locate, at the function of the host's
+  // kind. Looked up before --trace starts showing port accesses, with the
+  // same identification reads discovery makes.
+  void LocateHost() {
+    const auto function = HostFunction(parameters_.Get("Chipset").value_or(0));
+    if (!SmbServiceOn() || !function) return;
+    LONG bus = 0, device = 0;
+    if (!FindPciFunction(static_cast<USHORT>(parameters_.Get("VID").value_or(0)),
+                         static_cast<USHORT>(parameters_.Get("DID").value_or(0)),
+                         parameters_.Get("Func").value_or(0xFFFF), bus, device)) {
+      return;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%02x:%02x.%u", static_cast<unsigned>(bus),
+                  static_cast<unsigned>(device), *function);
+    hostAt_ = text;
   }
 
   bool InjectFaults(std::string* error) {
@@ -290,6 +349,10 @@ class InProcessSession : public Session {
   std::unique_ptr<ntemu::LoadedDriver> driver_;
   std::unique_ptr<client::InProcessTransport> transport_;
   std::unique_ptr<client::Client> client_;
+  std::string hostAt_;  // "00:1f.3"; empty where there is no PCI host
+  StateFile stateFile_;
+  std::string carried_;  // state lines for devices this board lacks
+  std::string kept_;     // the memory as the state file holds it
 };
 
 }  // namespace
@@ -306,10 +369,38 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream&
   return session;
 }
 
-std::vector<std::string> DescribeFaults() {
+namespace {
+
+// A fault listed as a form, such as ec-status-XX, is tried as one of its
+// instances.
+std::string InstanceOf(std::string name) {
+  const size_t form = name.rfind("XX");
+  if (form != std::string::npos) name.replace(form, 2, "80");
+  return name;
+}
+
+}  // namespace
+
+std::vector<std::string> DescribeFaults(std::optional<uint32_t> chipset) {
+  // Which kinds have a fault is what their boards accept.
+  std::vector<std::unique_ptr<board::SimulatedBoard>> boards;
+  for (uint32_t kind = kFirstChipset; kind <= kLastChipset; ++kind) {
+    board::BoardConfig config;
+    config.chipset = static_cast<int>(kind);
+    boards.push_back(std::make_unique<board::SimulatedBoard>(config));
+  }
   std::vector<std::string> lines;
   for (const auto& fault : board::SimulatedBoard::Faults()) {
-    lines.push_back(std::string(fault.name) + "\t" + fault.description);
+    std::string kinds, ignored;
+    bool wanted = !chipset;
+    for (uint32_t kind = kFirstChipset; kind <= kLastChipset; ++kind) {
+      if (!boards[kind - kFirstChipset]->InjectFault(InstanceOf(fault.name), &ignored)) continue;
+      kinds += (kinds.empty() ? "" : ", ") + std::to_string(kind);
+      wanted = wanted || kind == *chipset;
+    }
+    if (!wanted) continue;
+    lines.push_back(std::string(fault.name) + "\t" + fault.description + " [Chipset " + kinds +
+                    "]");
   }
   return lines;
 }

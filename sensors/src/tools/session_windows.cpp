@@ -7,11 +7,13 @@
 
 #include <cwchar>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "omzi2c_client/device_transport.h"
 #include "tools/cli.h"
 #include "tools/format.h"
+#include "tools/host_function.h"
 #include "tools/session.h"
 
 namespace omzi2c::tool {
@@ -74,6 +76,12 @@ class DeviceSession : public Session {
   client::Client& Client() override { return client_; }
   bool RealHardware() const override { return true; }
 
+  std::string HostDescription() const override {
+    DWORD chipset = 0;
+    if (!ReadParameter("Chipset", &chipset)) return "the installed driver's SMBus host";
+    return "the installed driver's SMBus host (Chipset " + std::to_string(chipset) + ")";
+  }
+
   std::vector<std::string> Info() const override {
     std::vector<std::string> lines = {
         "driver: \\\\.\\OMZI2C (installed driver)",
@@ -94,10 +102,29 @@ class DeviceSession : public Session {
                       (present ? Hex8(value) : std::string("(absent)")));
     }
     RegCloseKey(key);
+    DWORD chipset = 0;
+    const auto function = ReadParameter("Chipset", &chipset) ? HostFunction(chipset) : std::nullopt;
+    if (function) {
+      lines.push_back("host: function " + std::to_string(*function) +
+                      " of the PCI device VID, DID and Func locate");
+    }
     return lines;
   }
 
  private:
+  static bool ReadParameter(const char* name, DWORD* value) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return false;
+    }
+    DWORD size = sizeof *value, type = 0;
+    const bool present = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                          &size) == ERROR_SUCCESS &&
+                         type == REG_DWORD;
+    RegCloseKey(key);
+    return present;
+  }
+
   std::unique_ptr<client::DeviceTransport> transport_;
   client::Client client_;
 };
@@ -123,7 +150,7 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream&
   return std::make_unique<DeviceSession>(std::move(transport));
 }
 
-std::vector<std::string> DescribeFaults() {
+std::vector<std::string> DescribeFaults(std::optional<uint32_t>) {
   return {"(faults exist only on the simulated board of the Linux build)"};
 }
 

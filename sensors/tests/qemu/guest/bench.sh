@@ -39,6 +39,11 @@ else
 fi
 
 echo "== omzi2c: $count read-byte transactions at $chip:$reg"
+# An earlier part may have left the kernel's driver bound to the host: the
+# tool refuses to share it, so it is unbound for the run and bound again.
+pci=$(host_pci "$dev" "$func")
+driver=$(host_driver "$pci")
+unbind_host "$pci" "$driver"
 set -- --board ports --chipset "$chipset" --vid "$vid" --did "$did" --func "$func" -y
 echo "\$ omzi2c $* bench $chip $reg $count"
 ours=
@@ -50,6 +55,7 @@ else
   cat /tmp/bench.out
   failed "omzi2c bench"
 fi
+bind_host "$pci" "$driver"
 
 echo "== the kernel's driver through i2c-dev: $kernel_count read-byte transactions at $chip:$reg"
 load_kernel_smbus || { finish; exit 1; }

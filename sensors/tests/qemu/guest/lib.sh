@@ -66,6 +66,16 @@ kernel_smbus_bus() {
   done
 }
 
+# host_pci DEV FUNC: the sysfs name of 00:DEV.FUNC; host_driver PCI: the
+# kernel driver bound there, if any; unbind_host/bind_host PCI DRIVER take
+# the host from DRIVER and give it back (nothing when DRIVER is empty).
+host_pci() { printf '0000:00:%02x.%x' $(($1)) $(($2)); }
+host_driver() {
+  [ -e "/sys/bus/pci/devices/$1/driver" ] && basename "$(readlink "/sys/bus/pci/devices/$1/driver")"
+}
+unbind_host() { [ -z "$2" ] || echo "$1" >"/sys/bus/pci/drivers/$2/unbind"; }
+bind_host() { [ -z "$2" ] || echo "$1" >"/sys/bus/pci/drivers/$2/bind"; }
+
 # Waits (up to ~5 s) for /dev/i2c-N to appear.
 wait_for_device() {
   local tries=0

@@ -162,8 +162,10 @@ ask() {
 }
 ask n
 if [ "$asked" -eq 0 ] && grep -q 'Continue? \[y/N\]' /tmp/ask.err &&
-  grep -q 'DANGER' /tmp/ask.err && grep -q 'Aborted' /tmp/ask.err; then
-  ok "a refused write asks, warns about the module EEPROM and stops"
+  grep -q 'DANGER' /tmp/ask.err && grep -q 'Aborted' /tmp/ask.err &&
+  grep -q 'chip address 0x50, data address 0x10, data 0x99, mode byte' /tmp/ask.err &&
+  grep -q "at PCI 00:$(printf %02x $((dev))).$func" /tmp/ask.err; then
+  ok "a refused write asks, names chip, register, value, mode and host, warns and stops"
 else
   failed "a refused write: status $asked, stderr: $(cat /tmp/ask.err)"
 fi
@@ -193,5 +195,25 @@ for chip in 0x51 0x52 0x54 0x55 0x56 0x57; do
   i2cdump -y "$bus" $chip b >/tmp/kernel-dump.$((chip)) 2>&1
   compare_image "i2cdump $chip (never written)" $chip /tmp/kernel-dump.$((chip))
 done
+
+echo "== the kernel's driver holds the host: refused, unless forced or unbound"
+pci=$(host_pci "$dev" "$func")
+driver=$(host_driver "$pci")
+[ -n "$driver" ] && ok "kernel driver $driver bound to $pci" || failed "no kernel driver on $pci"
+tool get 0x50 0x10
+if [ "$status" -eq 1 ] && [ -z "$out" ] && echo "$err" | grep -q "driver $driver drives" &&
+  echo "$err" | grep -q "echo $pci > /sys/bus/pci/drivers/$driver/unbind"; then
+  ok "refused while $driver holds the host, naming it and how to unbind it"
+else
+  failed "expected a refusal naming $driver (exit status 1), got status $status"
+fi
+tool_reads "get 0x50 0x10 with --force" "$(seed=0x11; hex2 $seed)" --force get 0x50 0x10
+tool_reads "get 0x50 0x10 with -f after the command" "$(seed=0x11; hex2 $seed)" get -f 0x50 0x10
+tool_ok "--smb-service off is not checked" --smb-service off port read 0x80
+unbind_host "$pci" "$driver"
+expect_equal "driver after unbinding" "" "$(host_driver "$pci")"
+tool_reads "get 0x50 0x10 with the driver unbound" "$(seed=0x11; hex2 $seed)" get 0x50 0x10
+bind_host "$pci" "$driver"
+expect_equal "driver bound again for the later parts" "$driver" "$(host_driver "$pci")"
 
 finish

@@ -1,0 +1,119 @@
+// --state that loses nothing: runs of the tool's executable sharing one
+// state file, at the same time or one after another, and a shell whose lines
+// are kept as they run.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/tool_runs.h"
+#include "tools/cli.h"
+
+namespace {
+
+using namespace omzi2c::tool;
+using namespace omzi2c::tool::test_support;
+
+std::string Path(const std::string& name) {
+  const std::string path = ::testing::TempDir() + name;
+  std::remove(path.c_str());
+  return path;
+}
+
+// Runs the tool's executable with `args` (shell words); exit status, stdout.
+std::pair<int, std::string> Binary(const std::string& args) {
+  FILE* pipe = popen((std::string(OMZI2C_TOOL_BINARY) + " " + args + " 2>/dev/null").c_str(), "r");
+  std::string out;
+  char buffer[256];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+// Of 30 runs setting different registers at once, every write survives.
+TEST(ToolState, ParallelRunsTakeTurnsAndLoseNoWrite) {
+  const std::string path = Path("omzi2c_parallel_state.txt");
+  const std::string runs = "for i in $(seq 0 29); do '" OMZI2C_TOOL_BINARY "' --state " + path +
+                           " -y set 0x50 $((0x80 + i)) $((i + 1)) & done; wait";
+  ASSERT_EQ(std::system(runs.c_str()), 0);
+  const std::string dump = Binary("--state " + path + " dump 0x50").second;
+  EXPECT_TRUE(Contains(dump, "80: 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10")) << dump;
+  EXPECT_TRUE(Contains(dump, "90: 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 00 00")) << dump;
+}
+
+// What one run wrote the next finds, the message device's note too (also
+// through a run of a board without it); a run that only reads leaves the
+// file alone; a path that cannot be the file is refused before the command.
+TEST(ToolState, WritesLastReadsLeaveTheFileAndBadPathsAreRefused) {
+  const std::string state = "--state " + Path("omzi2c_kept_state.txt");
+  const std::pair<std::string, std::pair<int, std::string>> steps[] = {
+      {"--chipset 5 write-message 0x3a 4 2 7 8", {0, ""}},
+      {"--chipset 2 -y set 0x50 0xc0 0xab", {0, ""}},
+      {"--chipset 5 exchange 0x3a 5 0", {0, "0x02 0x07 0x08\n"}},
+      {"get 0x50 0xc0", {0, "0xab\n"}},
+  };
+  for (const auto& step : steps)
+    EXPECT_EQ(Binary(state + " " + step.first), step.second) << step.first;
+  const std::string path = ::testing::TempDir() + "omzi2c_kept_state.txt";
+  std::ofstream(path, std::ios::app) << "# a read-only run leaves this line\n";
+  EXPECT_EQ(Binary(state + " dump 0x50").first, 0);
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  EXPECT_TRUE(Contains(text.str(), "# a read-only run leaves this line")) << text.str();
+  for (const std::string& bad : {::testing::TempDir(), Path("no-such-folder/state.txt")})
+    EXPECT_EQ(Binary("--state " + bad + " -y set 0x50 0xc0 1").first, 1) << bad;
+}
+
+// A file this user may read but not write is refused; root may write it.
+TEST(ToolState, AFileThatCannotBeWrittenIsRefused) {
+  const std::string path = Path("omzi2c_read_only_state.txt");
+  std::ofstream(path) << "";
+  chmod(path.c_str(), S_IRUSR);
+  if (access(path.c_str(), W_OK) == 0) GTEST_SKIP() << "skipped: this user may write it (root)";
+  EXPECT_EQ(Binary("--state " + path + " get 0x50 0").first, 1);
+}
+
+// A terminal that edits lines; before handing out each one it notes what
+// the state file holds at that moment.
+struct EditingTerminal : Terminal {
+  std::string path;
+  std::vector<std::string> lines, seen;
+  bool InputIsTerminal() const override { return true; }
+  std::optional<std::string> Ask(const std::string&) override { return std::nullopt; }
+  bool EditsLines() const override { return true; }
+  std::optional<std::string> EditLine(const std::string& prompt) override {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    seen.push_back(prompt + text.str());
+    if (lines.empty()) return std::nullopt;
+    const std::string line = lines.front();
+    lines.erase(lines.begin());
+    return line;
+  }
+};
+
+// The shell reads its lines from the terminal's editor, and what a line
+// wrote is in the file before the next line is read: a Ctrl-C then loses
+// nothing.
+TEST(ToolState, TheShellKeepsEachLineAsItRunsAndReadsFromTheEditor) {
+  EditingTerminal terminal;
+  terminal.path = Path("omzi2c_shell_state.txt");
+  terminal.lines = {"set -y 0x50 0xc1 0x5a", "get 0x50 0xc1"};
+  std::istringstream in("get 0x50 0\n");  // not read: the editor has the lines
+  std::ostringstream out, err;
+  EXPECT_EQ(RunTool({"--state", terminal.path, "shell"}, {in, out, err, &terminal}), 0);
+  EXPECT_EQ(out.str(), "0x5a\n");
+  ASSERT_EQ(terminal.seen.size(), 3u);
+  EXPECT_EQ(terminal.seen[0], "omzi2c> ");
+  const size_t module0 = terminal.seen[1].find("module 0 ") + 9;
+  EXPECT_EQ(terminal.seen[1].substr(module0 + 2 * 0xc1, 2), "5a") << terminal.seen[1];
+  EXPECT_EQ(terminal.seen[2], terminal.seen[1]);
+}
+
+}  // namespace
