@@ -22,6 +22,9 @@ else()
 endif()
 
 set(OMZI2C_SIGN_DIR ${CMAKE_BINARY_DIR}/windows-signing)
+if((OMZI2C_SIGN_CERT AND NOT OMZI2C_SIGN_KEY) OR (OMZI2C_SIGN_KEY AND NOT OMZI2C_SIGN_CERT))
+  message(FATAL_ERROR "OMZI2C_SIGN_CERT and OMZI2C_SIGN_KEY go together")
+endif()
 if(OMZI2C_SIGN_CERT AND OMZI2C_SIGN_KEY)
   set(OMZI2C_CERT ${OMZI2C_SIGN_CERT})
   set(OMZI2C_KEY ${OMZI2C_SIGN_KEY})
@@ -40,8 +43,10 @@ else()
               -keyout ${OMZI2C_KEY} -out ${OMZI2C_CERT}
       COMMENT "Generating the test-signing certificate in ${OMZI2C_SIGN_DIR}"
       VERBATIM)
+    add_custom_target(omzi2c_signing_key DEPENDS ${OMZI2C_CERT} ${OMZI2C_KEY})
+  else()
+    add_custom_target(omzi2c_signing_key)
   endif()
-  add_custom_target(omzi2c_signing_key DEPENDS ${OMZI2C_CERT} ${OMZI2C_KEY})
 endif()
 
 # The package, rebuilt after every build of either architecture.
