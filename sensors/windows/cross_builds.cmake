@@ -77,7 +77,7 @@ if(OMZI2C_x86_BUILT AND OMZI2C_x64_BUILT)
             -DFORMAT=PE32+ -DENTRY=DriverEntry
             -P ${OMZI2C_WINDOWS_DIR}/check_driver_image.cmake)
   set_tests_properties(windows64.driver_image_refuses_x86 PROPERTIES LABELS windows
-    PASS_REGULAR_EXPRESSION "is not a PE32\\+ image")
+    PASS_REGULAR_EXPRESSION "not a PE32\\+ image:")
 endif()
 if(OMZI2C_x86_BUILT OR OMZI2C_x64_BUILT)
   add_test(NAME windows.inf
