@@ -145,7 +145,7 @@ stop_session() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   if [ -n "$KEEPER_PID" ]; then
-    exec 9>&-
+    exec 9>&- 8>&-
     wait "$KEEPER_PID" 2>/dev/null
     KEEPER_PID=
   fi
@@ -256,6 +256,9 @@ prepare_prefix() {
     # Relay tracing for nothing but the kernel host's own lines, among them
     # the status each driver's init routine returns.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n"RelayInclude"="%s-no-such-function"\r\n' "$SERVICE"
+    # Wine's service manager gives a starting service 10 s to answer; a
+    # machine busy with other builds can take longer to start the kernel host.
+    printf '\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control]\r\n"ServicesPipeTimeout"="120000"\r\n'
   } > "$WORK/service.reg"
   $GUARD wine regedit /S "$(windows_path "$WORK/service.reg")" >>"$WORK/prefix.log" 2>&1 || die "regedit failed"
   stop_session  # the service list is read when a session starts
@@ -269,18 +272,27 @@ start_session() {
   local dir=$1
   stop_session
   cp "$dir/board.txt" "$SYSTEM32/omzi2c-board.txt"
-  # The first process of the session hands its output to the kernel host.
+  # The first process of the session hands its output to the kernel host;
+  # it is also the one that keeps the session: Wine ends the service
+  # processes a few seconds after the last ordinary process of a session
+  # exits, so a command interpreter waiting on a pipe that nothing writes
+  # stays until the session is stopped. (Were it a second process, started
+  # after a first one had ended, a loaded machine could end the session in
+  # between and the kernel host would come back with no output.) Nothing else
+  # starts before it has answered a command, which it does once the session
+  # is up.
+  rm -f "$dir/keeper" "$dir/keeper-answers"
+  mkfifo "$dir/keeper" "$dir/keeper-answers"
+  exec 9<>"$dir/keeper" 8<>"$dir/keeper-answers"
   WINEDEBUG=-all,trace+relay WINEDLLOVERRIDES="$BASE_OVERRIDES;hal=n" \
-    $GUARD wine cmd /c exit </dev/null >>"$dir/session.log" 2>&1
-  wineserver -p
-  # Wine ends the service processes a few seconds after the last ordinary
-  # process of a session exits: a command interpreter waiting on a pipe that
-  # nothing writes keeps one there until the session is stopped.
-  rm -f "$dir/keeper"
-  mkfifo "$dir/keeper"
-  exec 9<>"$dir/keeper"
-  wine cmd <"$dir/keeper" >/dev/null 2>&1 9>&- &
+    wine cmd <"$dir/keeper" >&8 2>>"$dir/session.log" 9>&- 8>&- &
   KEEPER_PID=$!
+  echo "echo session-up" >&9
+  local answer=
+  while [[ "$answer" != *session-up* ]]; do
+    IFS= read -r -t 300 -u 8 answer || die "the session did not start (see $dir/session.log)"
+  done
+  wineserver -p
   $GUARD wine reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$SERVICE\\Parameters" /f >/dev/null 2>&1
   $GUARD wine regedit /S "$(windows_path "$dir/parameters.reg")" >/dev/null 2>&1
 }
