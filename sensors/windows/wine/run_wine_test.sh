@@ -9,6 +9,7 @@
 #                         --inf omzi2c.inf --tool LINUX-OMZI2C --requests DIR
 #                         --work DIR [--arch x86|x64] [--fail-fast]
 #                         [--cases "NAME..."] [--break import|control-code]
+#                         [--shard K/N]
 #
 # --arch is the driver image's architecture (x86 when not given): x64 runs it
 # in a 64-bit prefix, whose 64-bit kernel host loads the x64 hal.dll given
@@ -46,6 +47,10 @@
 # (skipped) when Wine is not installed, or when the image or the client is
 # 32-bit and this machine cannot execute 32-bit x86 programs.
 #
+# --shard K/N runs the K-th of N shares of the cases (every N-th case,
+# from the K-th on), so that N runs with work folders of their own (each its
+# own prefix and Wine server) can go side by side on a machine's cores.
+#
 # --break checks the test itself: it installs a deliberately damaged copy of
 # the image, which must make the comparisons fail. import: one imported
 # kernel routine renamed to one no kernel exports (the image does not load);
@@ -55,7 +60,7 @@ set -uo pipefail
 
 die() { echo "run_wine_test: $*" >&2; exit 2; }
 
-SYS= EXE= HAL= INF= TOOL= REQUESTS= WORK= FAIL_FAST=0 ONLY= BREAK= ARCH=x86
+SYS= EXE= HAL= INF= TOOL= REQUESTS= WORK= FAIL_FAST=0 ONLY= BREAK= ARCH=x86 SHARD=1 SHARDS=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --sys) SYS=$2; shift 2 ;;
@@ -69,9 +74,13 @@ while [ $# -gt 0 ]; do
     --cases) ONLY=$2; shift 2 ;;
     --break) BREAK=$2; shift 2 ;;
     --arch) ARCH=$2; shift 2 ;;
+    --shard) SHARD=${2%/*} SHARDS=${2#*/}; shift 2 ;;
     *) die "unknown argument $1" ;;
   esac
 done
+[[ "$SHARD" =~ ^[0-9]+$ && "$SHARDS" =~ ^[0-9]+$ ]] && [ "$SHARD" -ge 1 ] &&
+  [ "$SHARD" -le "$SHARDS" ] || die "--shard K/N with 1 <= K <= N"
+CASE_NUMBER=0
 for f in "$SYS" "$EXE" "$HAL" "$INF" "$TOOL"; do
   [ -f "$f" ] || die "missing file '$f'"
 done
@@ -402,6 +411,8 @@ check_stop() {
 run_case() {
   local name=$1 changes=$2 words=$3 requests=$4 options=${5:-}
   if [ -n "$ONLY" ] && [[ " $ONLY " != *" $name "* ]]; then return; fi
+  CASE_NUMBER=$((CASE_NUMBER + 1))
+  [ $(((CASE_NUMBER - 1) % SHARDS + 1)) -eq "$SHARD" ] || return 0
   local dir="$CASES/$name"
   rm -rf "$dir"; mkdir -p "$dir"
   # shellcheck disable=SC2086
