@@ -55,8 +55,7 @@ const std::vector<FaultInfo> kFaults = {
 SimulatedBoard::SimulatedBoard(const BoardConfig& config)
     : config_(config),
       pci_(ports_),
-      modules_(address::kModuleCount),
-      temperatureSensor_(temperature::kRegisters) {
+      modules_(address::kModuleCount) {
   PlaceController();
   AttachDevices();
   if (StartWatch* model = ControllerModel()) model->OnStartCommand([this] { TransactionStarts(); });
@@ -135,17 +134,14 @@ void SimulatedBoard::AttachDevices() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     modules_[slot].Load(MemoryModuleSpd(slot));
   using namespace temperature;
-  temperatureSensor_.SetRegister(kCapabilities, 0x0057);
+  temperatureSensor_.SetRegister(kCapabilities, 0x0057);  // alarms, 1/8 degree resolution
   temperatureSensor_.SetRegister(kConfig, 0x0000);
   temperatureSensor_.SetRegister(kHighLimit, Sixteenths(75));
   temperatureSensor_.SetRegister(kLowLimit, Sixteenths(0));
   temperatureSensor_.SetRegister(kCriticalLimit, Sixteenths(95));
-  temperatureSensor_.SetRegister(kAmbient, static_cast<uint16_t>(Sixteenths(34) + 6));  // 34.375
   temperatureSensor_.SetRegister(kVendor, 0x4F4D);
   temperatureSensor_.SetRegister(kDevice, 0x0201);
-  for (uint8_t r : {kCapabilities, kAmbient, kVendor, kDevice}) {
-    temperatureSensor_.SetReadOnly(r, true);
-  }
+  temperatureSensor_.SetSixteenths(Sixteenths(34) + 6);  // 34.375
 
   const char identity[] = "OMZ block device rev 2";
   blocks_.SetBlock(block::kIdentity,
