@@ -1,0 +1,102 @@
+// The sensors and spd commands: read-only scans that identify chips by their
+// ID registers and print what they hold.
+#include <algorithm>
+
+#include "decode/scan.h"
+#include "tools/command.h"
+#include "tools/decode_text.h"
+
+namespace omzi2c::tool {
+
+namespace {
+
+constexpr char kJsonFlag[] = "--json";
+
+bool TakeJson(Command& c, std::vector<size_t>* rest) {
+  bool json = false;
+  for (size_t i = 0; i < c.Count(); ++i) {
+    if (c.Arg(i) == kJsonFlag) {
+      json = true;
+    } else {
+      rest->push_back(i);
+    }
+  }
+  return json;
+}
+
+// Says why the scan stopped; the exit status.
+int Stopped(Command& c, const decode::BusReader& bus) {
+  c.Check(bus.Failure(), bus.FailedWhat());
+  c.Err() << "Error: " << c.Name() << " stopped: a failure other than 'no device there'\n";
+  return kExitFailed;
+}
+
+void PrintNotes(Command& c, const std::vector<std::string>& notes) {
+  for (const std::string& note : notes)
+    c.Err() << "Note: " << note << "\n";
+}
+
+// The modules named on the command line, or every address they may sit at.
+std::optional<std::vector<uint8_t>> ModuleAddresses(Command& c, const std::vector<size_t>& args) {
+  std::vector<uint8_t> chips;
+  if (args.empty()) {
+    for (unsigned chip = decode::spd::kFirstAddress; chip <= decode::spd::kLastAddress; ++chip)
+      chips.push_back(static_cast<uint8_t>(chip));
+    return chips;
+  }
+  for (size_t i : args) {
+    const auto chip = c.Number(i, 0x7F, "chip address");
+    if (!chip) return std::nullopt;
+    if (*chip < decode::spd::kFirstAddress || *chip > decode::spd::kLastAddress) {
+      c.Usage("memory modules sit at 0x50-0x57, not " + Hex2(*chip));
+      return std::nullopt;
+    }
+    chips.push_back(static_cast<uint8_t>(*chip));
+  }
+  return chips;
+}
+
+}  // namespace
+
+int Sensors(Command& c) {
+  std::vector<size_t> rest;
+  TakeJson(c, &rest);
+  if (!rest.empty()) return c.Usage("sensors takes no arguments but --json");
+  if (!c.Open()) return c.OpenStatus();
+  decode::BusReader bus(c.Driver());
+  const decode::ScanResult scan = decode::ScanSensors(bus);
+  PrintNotes(c, scan.notes);
+  if (bus.Failed()) return Stopped(c, bus);
+  for (const decode::ChipReport& chip : scan.chips)
+    c.Out() << ChipText(chip) << "\n";
+  if (!scan.modules.empty()) c.Out() << "Memory modules (SPD)\n";
+  for (const decode::ModuleRead& module : scan.modules)
+    c.Out() << ModuleLine(module) << "\n";
+  return kExitOk;
+}
+
+int Spd(Command& c) {
+  std::vector<size_t> rest;
+  TakeJson(c, &rest);
+  const auto chips = ModuleAddresses(c, rest);
+  if (!chips) return kExitUsage;
+  if (!c.Open()) return c.OpenStatus();
+  decode::BusReader bus(c.Driver());
+  std::vector<std::string> notes;
+  std::vector<decode::ModuleRead> modules;
+  for (uint8_t chip : *chips) {
+    if (auto module = decode::ReadModule(bus, chip, &notes)) {
+      modules.push_back(*module);
+    } else if (!rest.empty() && !bus.Failed()) {
+      notes.push_back("no module answers at " + Hex2(chip));
+    }
+    if (bus.Failed()) break;
+  }
+  PrintNotes(c, notes);
+  if (bus.Failed()) return Stopped(c, bus);
+  for (size_t i = 0; i < modules.size(); ++i)
+    c.Out() << (i ? "\n" : "") << ModuleText(modules[i]);
+  return modules.empty() || modules.size() < rest.size() ? kExitFailed : kExitOk;
+}
+
+}  // namespace omzi2c::tool

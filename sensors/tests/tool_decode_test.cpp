@@ -1,0 +1,56 @@
+// The sensors and spd commands on the simulated board, on every Chipset kind.
+#include <gtest/gtest.h>
+
+#include "support/tool_runs.h"
+
+namespace omzi2c::tool {
+namespace {
+
+using test_support::Contains;
+using test_support::ExpectRuns;
+using test_support::Tool;
+using test_support::ToolRun;
+
+constexpr int kChipsetKinds = 10;
+
+TEST(ToolDecode, SensorsAndSpdOnEveryChipset) {
+  const std::vector<std::string> sensorsShows = {
+      "jc42-0x18",
+      "temp1:        +34.4 C",
+      "high = +75.0 C",
+      "+12V:         +12.10 V",
+      "CPU Temp:     +38.0 C",
+      "CPU Fan:      1250 RPM",
+      "Aux Fan:      stopped",
+      "0x50: DDR3 SDRAM UDIMM, 4 GB, DDR3-1600, OMZ3U1600C11-4G"};
+  const std::vector<std::string> spdShows = {"Capacity:           4 GB", "DDR3-1600 (PC3-12800)",
+                                             "tAA:                13.125 ns (11 clocks)",
+                                             "Part number:        OMZ3U1600C11-4G",
+                                             "CRC of 0-116:       ok"};
+  for (int kind = 1; kind <= kChipsetKinds; ++kind) {
+    const std::string chipset = std::to_string(kind);
+    const ToolRun sensors = Tool({"--chipset", chipset, "sensors"});
+    const ToolRun spd = Tool({"--chipset", chipset, "spd", "0x50"});
+    ASSERT_EQ(sensors.status + spd.status, 0) << chipset << sensors.err << spd.err;
+    for (const std::string& part : sensorsShows)
+      EXPECT_TRUE(Contains(sensors.out, part)) << chipset << ": " << part << "\n" << sensors.out;
+    for (const std::string& part : spdShows)
+      EXPECT_TRUE(Contains(spd.out, part)) << chipset << ": " << part << "\n" << spd.out;
+  }
+  const ToolRun corrupted = Tool({"shell"}, "set 0x50 0x10 0x6a\nspd 0x50\n");
+  EXPECT_TRUE(Contains(corrupted.out, "CRC of 0-116:       BAD (stored 0x")) << corrupted.out;
+}
+
+TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
+  ExpectRuns({
+      {{"--fault", "nak@3", "sensors"}, 0, "Note: chip 0x18 stopped answering; skipped", ""},
+      {{"--fault", "failed@3", "sensors"}, 2, "sensors stopped", "", "jc42"},
+      {{"--fault", "failed@40", "spd"}, 2, "spd stopped", "", "Module at"},
+      {{"spd", "0x57"}, 2, "no module answers at 0x57", ""},
+      {{"spd", "0x60"}, 1, "memory modules sit at 0x50-0x57", ""},
+      {{"sensors", "0x18"}, 1, "sensors takes no arguments", ""},
+  });
+}
+
+}  // namespace
+}  // namespace omzi2c::tool
