@@ -2,6 +2,7 @@
 // JEDEC layouts.
 #include <gtest/gtest.h>
 
+#include "board/ddr4_module.h"
 #include "board/hardware_monitor.h"
 #include "decode/chip_tables.h"
 #include "decode/spd.h"
@@ -68,7 +69,7 @@ TEST(DecodeMonitor, EveryKindOfInputWithItsLimits) {
   }
 }
 
-TEST(DecodeSpd, Ddr3ModulesAndTheirCrc) {
+TEST(DecodeSpd, Ddr3AndDdr4ModulesAndTheirCrc) {
   std::vector<uint8_t> image;
   for (uint8_t byte : board::MemoryModuleSpd(0))
     image.push_back(byte);
@@ -109,6 +110,24 @@ TEST(DecodeSpd, Ddr3ModulesAndTheirCrc) {
     ASSERT_EQ(m.crcs.size(), 1u);
     EXPECT_EQ(m.crcs[0].bytes, c.crcBytes);
     EXPECT_EQ(m.crcs[0].Ok(), c.crcOk);
+  }
+  std::vector<uint8_t> ddr4;
+  for (uint8_t byte : board::Ddr4ModuleSpd())
+    ddr4.push_back(byte);
+  for (bool corrupt : {false, true}) {
+    ddr4[130] ^= corrupt ? 0x01 : 0x00;  // in the module section
+    const SpdModule m = DecodeSpd(ddr4);
+    EXPECT_EQ(m.capacityMb, 8192u);  // 8 Gb / 8 * 64 / 8 * 1 rank
+    EXPECT_EQ(m.pcName, "PC4-19200");
+    EXPECT_DOUBLE_EQ(m.tckNs, 0.833);  // 7 * 0.125 - 0.042
+    EXPECT_EQ(m.casLatencies, (std::vector<unsigned>{9, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
+    EXPECT_EQ(m.timings.at(0).clocks, 17u);  // tAA 13.75 ns
+    EXPECT_TRUE(m.thermalSensor);
+    EXPECT_EQ(m.manufacturer, "Samsung");
+    EXPECT_EQ(m.part, "OMZ4U2400C17-8G");
+    ASSERT_EQ(m.crcs.size(), 2u);
+    EXPECT_TRUE(m.crcs[0].Ok());
+    EXPECT_EQ(m.crcs[1].Ok(), !corrupt) << m.crcs[1].bytes;
   }
   std::vector<uint8_t> ddr5(256, 0);
   ddr5[2] = 0x12;

@@ -22,15 +22,20 @@ TEST(ToolDecode, SensorsAndSpdOnEveryChipset) {
       "CPU Temp:     +38.0 C",
       "CPU Fan:      1250 RPM",
       "Aux Fan:      stopped",
-      "0x50: DDR3 SDRAM UDIMM, 4 GB, DDR3-1600, OMZ3U1600C11-4G"};
-  const std::vector<std::string> spdShows = {"Capacity:           4 GB", "DDR3-1600 (PC3-12800)",
+      "0x50: DDR3 SDRAM UDIMM, 4 GB, DDR3-1600, OMZ3U1600C11-4G",
+      "0x54: DDR4 SDRAM UDIMM, 8 GB, DDR4-2400, OMZ4U2400C17-8G"};
+  const std::vector<std::string> spdShows = {"Capacity:           4 GB",
+                                             "DDR3-1600 (PC3-12800)",
                                              "tAA:                13.125 ns (11 clocks)",
                                              "Part number:        OMZ3U1600C11-4G",
-                                             "CRC of 0-116:       ok"};
+                                             "CRC of 0-116:       ok",
+                                             "Capacity:           8 GB",
+                                             "DDR4-2400 (PC4-19200)",
+                                             "CRC of 128-253:     ok"};
   for (int kind = 1; kind <= kChipsetKinds; ++kind) {
     const std::string chipset = std::to_string(kind);
     const ToolRun sensors = Tool({"--chipset", chipset, "sensors"});
-    const ToolRun spd = Tool({"--chipset", chipset, "spd", "0x50"});
+    const ToolRun spd = Tool({"--chipset", chipset, "spd", "0x50", "0x54"});
     ASSERT_EQ(sensors.status + spd.status, 0) << chipset << sensors.err << spd.err;
     for (const std::string& part : sensorsShows)
       EXPECT_TRUE(Contains(sensors.out, part)) << chipset << ": " << part << "\n" << sensors.out;

@@ -133,6 +133,7 @@ PortHandler* SimulatedBoard::PlacePacedPollHost() {
 void SimulatedBoard::AttachDevices() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     modules_[slot].Load(MemoryModuleSpd(slot));
+  ddr4_.Load(Ddr4ModuleSpd());
   using namespace temperature;
   temperatureSensor_.SetRegister(kCapabilities, 0x0057);  // alarms, 1/8 degree resolution
   temperatureSensor_.SetRegister(kConfig, 0x0000);
@@ -153,6 +154,9 @@ void SimulatedBoard::AttachDevices() {
 void SimulatedBoard::AttachToBus() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     bus_.Attach(SlaveAddress(static_cast<uint8_t>(address::kFirstModule + slot)), &modules_[slot]);
+  bus_.Attach(SlaveAddress(address::kDdr4Module), &ddr4_);
+  bus_.Attach(SlaveAddress(address::kSelectPage0), &selectPage0_);
+  bus_.Attach(SlaveAddress(address::kSelectPage1), &selectPage1_);
   bus_.Attach(SlaveAddress(address::kTemperatureSensor), &temperatureSensor_);
   bus_.Attach(SlaveAddress(address::kHardwareMonitor), &monitor_);
   bus_.Attach(SlaveAddress(address::kBlockDevice), &blocks_);
@@ -340,6 +344,7 @@ void SimulatedBoard::RestoreBaseline() {
   writeProtect_ = baselineWriteProtect_;
   for (SpdEeprom& module : modules_)
     module.SetWriteProtected(writeProtect_);
+  ddr4_.SetWriteProtected(writeProtect_);
 }
 
 void SimulatedBoard::TransactionStarts() {
@@ -377,6 +382,7 @@ bool SimulatedBoard::ApplyFault(const std::string& name, std::string* error) {
   if (name == "eeprom-write-protect") {
     for (SpdEeprom& module : modules_)
       module.SetWriteProtected(true);
+    ddr4_.SetWriteProtected(true);
     writeProtect_ = true;
     return true;
   }

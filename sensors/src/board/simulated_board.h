@@ -2,7 +2,8 @@
 // configuration space with the configured SMBus controller (switched off
 // until the driver enables it), the controller's model at its base, and an
 // SMBus with the devices a real board carries: memory-module EEPROMs at
-// 0x50-0x53, a JC-42.4 temperature sensor, a hardware monitor
+// 0x50-0x53 (DDR3) and 0x54 (DDR4, with its page selects at 0x36 and
+// 0x37), a JC-42.4 temperature sensor, a hardware monitor
 // with byte registers, and a block-capable device.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
 #include "board/chunk_buffer_host_model.h"
+#include "board/ddr4_module.h"
 #include "board/dual_status_host_model.h"
 #include "board/embedded_controller_model.h"
 #include "board/hardware_monitor.h"
@@ -43,6 +45,9 @@ struct BoardConfig {
 namespace address {
 constexpr uint8_t kFirstModule = 0x50;  // four modules, 0x50..0x53
 constexpr uint8_t kModuleCount = 4;
+constexpr uint8_t kDdr4Module = 0x54;   // a DDR4 module beside them
+constexpr uint8_t kSelectPage0 = 0x36;  // DDR4 SPD page selects
+constexpr uint8_t kSelectPage1 = 0x37;
 constexpr uint8_t kTemperatureSensor = 0x18;
 constexpr uint8_t kHardwareMonitor = 0x2E;
 constexpr uint8_t kBlockDevice = 0x44;
@@ -113,6 +118,7 @@ class SimulatedBoard {
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
+  Ddr4SpdEeprom& Ddr4Module() { return ddr4_; }
   board::TemperatureSensor& TemperatureSensor() { return temperatureSensor_; }
   HardwareMonitor& Monitor() { return monitor_; }
   StatusBlockDevice& Blocks() { return blocks_; }
@@ -171,6 +177,9 @@ class SimulatedBoard {
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;
   std::vector<SpdEeprom> modules_;
+  Ddr4SpdEeprom ddr4_;
+  SpdPageSelect selectPage0_{0, {&ddr4_}};
+  SpdPageSelect selectPage1_{1, {&ddr4_}};
   board::TemperatureSensor temperatureSensor_;
   HardwareMonitor monitor_;
   StatusBlockDevice blocks_;

@@ -14,6 +14,8 @@ std::string Hex(unsigned value, int digits) {
   return text;
 }
 
+constexpr char kUnknownType[] = "unknown";
+
 std::string StoppedAnswering(uint8_t chip) {
   return "chip " + Hex(chip, 2) + " stopped answering; skipped";
 }
@@ -84,8 +86,14 @@ std::optional<std::vector<uint8_t>> ReadBothPages(BusReader& bus, uint8_t chip,
 
 std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip,
                                      std::vector<std::string>* notes) {
-  const auto type = bus.Byte(chip, spd::kTypeByte);
+  auto type = bus.Byte(chip, spd::kTypeByte);
   if (!type) return std::nullopt;
+  // A DDR4 module left on its upper page shows no memory type there: page 0
+  // is selected and the type read again.
+  if (MemoryTypeName(*type) == kUnknownType && bus.Select(spd::kSelectPage0)) {
+    type = bus.Byte(chip, spd::kTypeByte);
+    if (!type) return std::nullopt;
+  }
   auto bytes = bus.Bytes(chip, 0, spd::kPageSize);
   if (bytes && SpdSize(*type) > spd::kPageSize) bytes = ReadBothPages(bus, chip, *bytes);
   if (!bytes) {
