@@ -1,7 +1,14 @@
 // The sensors and spd commands on the simulated board, on every Chipset kind.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#ifdef OMZI2C_HAVE_JSON
+#include <nlohmann/json.hpp>
+#endif
+
 #include "support/tool_runs.h"
+#include "tools/format.h"
 
 namespace omzi2c::tool {
 namespace {
@@ -54,8 +61,54 @@ TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
       {{"spd", "0x57"}, 2, "no module answers at 0x57", ""},
       {{"spd", "0x60"}, 1, "memory modules sit at 0x50-0x57", ""},
       {{"sensors", "0x18"}, 1, "sensors takes no arguments", ""},
+      {{"--json", "detect"}, 1, "--json applies to sensors and spd only", ""},
   });
 }
+
+#ifdef OMZI2C_HAVE_JSON
+// A JSON number as the text shows it.
+std::string Shown(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+TEST(ToolDecode, JsonCarriesTheValuesTheTextShows) {
+  const ToolRun text = Tool({"sensors"});
+  const auto doc = nlohmann::json::parse(Tool({"--json", "sensors"}).out);
+  size_t readings = 0;
+  for (const auto& chip : doc.at("chips")) {
+    for (const auto& r : chip.at("readings")) {
+      const std::string unit = r.at("unit"), label = r.at("label");
+      const char* format = unit == "volt" ? "%+.2f V" : unit == "rpm" ? "%.0f RPM" : "%+.1f C";
+      std::string line = label + ":";
+      line.resize(14, ' ');
+      line += r.at("stopped") ? "stopped" : Shown(format, r.at("value"));
+      EXPECT_TRUE(Contains(text.out, line)) << line;
+      ++readings;
+    }
+  }
+  EXPECT_EQ(readings, 12u);  // the sensor's temperature, the monitor's 11 inputs
+  const ToolRun spd = Tool({"spd"});
+  const auto modules = nlohmann::json::parse(Tool({"--json", "spd"}).out).at("modules");
+  ASSERT_EQ(modules.size(), 5u);
+  for (const auto& m : modules) {
+    const std::string at = Hex2(m.at("address"));
+    EXPECT_TRUE(Contains(spd.out, "Module at " + at + "\n  Memory type:        " +
+                                      m.at("memory_type").get<std::string>()));
+    for (const char* field : {"part_number", "speed_grade"})
+      EXPECT_TRUE(Contains(spd.out, m.at(field).get<std::string>())) << at << field;
+    EXPECT_TRUE(Contains(spd.out, Shown("%.3f ns", m.at("tck_ns")))) << at;
+    for (const auto& t : m.at("timings")) {
+      const std::string shown =
+          Shown("%.3f ns (", t.at("ns")) + std::to_string(int(t.at("clocks")));
+      EXPECT_TRUE(Contains(spd.out, shown)) << at << t.at("name");
+    }
+    for (const auto& crc : m.at("crc"))
+      EXPECT_TRUE(Contains(spd.out, Hex4(crc.at("stored")))) << at;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace omzi2c::tool

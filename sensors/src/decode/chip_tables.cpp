@@ -1,5 +1,7 @@
 #include "decode/chip_tables.h"
 
+#include <cmath>
+
 namespace omzi2c::decode {
 
 namespace {
@@ -24,6 +26,7 @@ const std::vector<TemperatureSensorPart> kTemperatureSensorParts = {
 // dividers of 2 and 4), three temperatures in whole degrees and three fans
 // counted with a divisor of 8; limits at 0x2B-0x3D.
 constexpr double kStep = 0.016;
+constexpr double kMillivoltsPerVolt = 1000;
 const std::vector<MonitorFamily> kMonitorFamilies = {
     {"omzmon",
      "OMZ board monitor",
@@ -55,7 +58,7 @@ std::optional<double> Scaled(const MonitorFamily& family, const MonitorInput& in
                              uint8_t count) {
   switch (input.kind) {
     case InputKind::kVoltage:
-      return count * input.scale;
+      return std::round(count * input.scale * kMillivoltsPerVolt) / kMillivoltsPerVolt;
     case InputKind::kTemperature:
       return static_cast<int8_t>(count);
     case InputKind::kFan:

@@ -24,11 +24,18 @@ struct Reading {
   std::vector<std::string> alarms;  // "low", "high", "critical"
 };
 
+// An ID register's value, as the chip was identified by it.
+struct ChipId {
+  std::string name;  // "manufacturer", "device", "vendor"
+  unsigned value;
+  int hexDigits;
+};
+
 struct ChipReport {
   uint8_t address = 0;
   std::string family;  // short name, as "jc42"
   std::string name;    // what the ID registers say it is
-  std::string ids;     // those registers, as "manufacturer 0x4f4d, device 0x0201"
+  std::vector<ChipId> ids;
   std::vector<Reading> readings;
 };
 

@@ -36,8 +36,10 @@ std::optional<ChipReport> ReadTemperatureSensor(BusReader& bus, uint8_t chip,
     }
     registers[r] = *value;
   }
-  return ChipReport{chip, "jc42", part->name,
-                    "manufacturer " + Hex(*manufacturer, 4) + ", device " + Hex(*device, 4),
+  return ChipReport{chip,
+                    "jc42",
+                    part->name,
+                    {{"manufacturer", *manufacturer, 4}, {"device", *device, 4}},
                     DecodeJc42(registers)};
 }
 
@@ -65,7 +67,7 @@ std::optional<ChipReport> ReadMonitor(BusReader& bus, uint8_t chip, const Monito
   ChipReport report{chip,
                     family->family,
                     family->name,
-                    "vendor " + Hex(family->vendor, 2) + ", device " + Hex(family->device, 2),
+                    {{"vendor", family->vendor, 2}, {"device", family->device, 2}},
                     {}};
   for (const MonitorInput& input : family->inputs)
     report.readings.push_back(DecodeMonitorInput(*family, input, registers));

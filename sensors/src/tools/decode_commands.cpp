@@ -4,24 +4,18 @@
 
 #include "decode/scan.h"
 #include "tools/command.h"
+#include "tools/decode_json.h"
 #include "tools/decode_text.h"
 
 namespace omzi2c::tool {
 
 namespace {
 
-constexpr char kJsonFlag[] = "--json";
-
-bool TakeJson(Command& c, std::vector<size_t>* rest) {
-  bool json = false;
-  for (size_t i = 0; i < c.Count(); ++i) {
-    if (c.Arg(i) == kJsonFlag) {
-      json = true;
-    } else {
-      rest->push_back(i);
-    }
-  }
-  return json;
+// Nothing to do for --json when the build has no JSON: says so, true then.
+bool NoJson(Command& c, bool json) {
+  if (!json || JsonAvailable()) return false;
+  c.Err() << "Error: this omzi2c was built without JSON output (nlohmann-json)\n";
+  return true;
 }
 
 // Says why the scan stopped; the exit status.
@@ -37,14 +31,14 @@ void PrintNotes(Command& c, const std::vector<std::string>& notes) {
 }
 
 // The modules named on the command line, or every address they may sit at.
-std::optional<std::vector<uint8_t>> ModuleAddresses(Command& c, const std::vector<size_t>& args) {
+std::optional<std::vector<uint8_t>> ModuleAddresses(Command& c) {
   std::vector<uint8_t> chips;
-  if (args.empty()) {
+  if (c.Count() == 0) {
     for (unsigned chip = decode::spd::kFirstAddress; chip <= decode::spd::kLastAddress; ++chip)
       chips.push_back(static_cast<uint8_t>(chip));
     return chips;
   }
-  for (size_t i : args) {
+  for (size_t i = 0; i < c.Count(); ++i) {
     const auto chip = c.Number(i, 0x7F, "chip address");
     if (!chip) return std::nullopt;
     if (*chip < decode::spd::kFirstAddress || *chip > decode::spd::kLastAddress) {
@@ -59,14 +53,18 @@ std::optional<std::vector<uint8_t>> ModuleAddresses(Command& c, const std::vecto
 }  // namespace
 
 int Sensors(Command& c) {
-  std::vector<size_t> rest;
-  TakeJson(c, &rest);
-  if (!rest.empty()) return c.Usage("sensors takes no arguments but --json");
+  const bool json = c.Options().json;
+  if (c.Count() != 0) return c.Usage("sensors takes no arguments");
+  if (NoJson(c, json)) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
   decode::BusReader bus(c.Driver());
   const decode::ScanResult scan = decode::ScanSensors(bus);
   PrintNotes(c, scan.notes);
   if (bus.Failed()) return Stopped(c, bus);
+  if (json) {
+    c.Out() << *SensorsJson(scan);
+    return kExitOk;
+  }
   for (const decode::ChipReport& chip : scan.chips)
     c.Out() << ChipText(chip) << "\n";
   if (!scan.modules.empty()) c.Out() << "Memory modules (SPD)\n";
@@ -76,10 +74,10 @@ int Sensors(Command& c) {
 }
 
 int Spd(Command& c) {
-  std::vector<size_t> rest;
-  TakeJson(c, &rest);
-  const auto chips = ModuleAddresses(c, rest);
+  const bool json = c.Options().json;
+  const auto chips = ModuleAddresses(c);
   if (!chips) return kExitUsage;
+  if (NoJson(c, json)) return kExitUsage;
   if (!c.Open()) return c.OpenStatus();
   decode::BusReader bus(c.Driver());
   std::vector<std::string> notes;
@@ -87,16 +85,20 @@ int Spd(Command& c) {
   for (uint8_t chip : *chips) {
     if (auto module = decode::ReadModule(bus, chip, &notes)) {
       modules.push_back(*module);
-    } else if (!rest.empty() && !bus.Failed()) {
+    } else if (c.Count() != 0 && !bus.Failed()) {
       notes.push_back("no module answers at " + Hex2(chip));
     }
     if (bus.Failed()) break;
   }
   PrintNotes(c, notes);
   if (bus.Failed()) return Stopped(c, bus);
-  for (size_t i = 0; i < modules.size(); ++i)
-    c.Out() << (i ? "\n" : "") << ModuleText(modules[i]);
-  return modules.empty() || modules.size() < rest.size() ? kExitFailed : kExitOk;
+  if (json) {
+    c.Out() << *ModulesJson(modules);
+  } else {
+    for (size_t i = 0; i < modules.size(); ++i)
+      c.Out() << (i ? "\n" : "") << ModuleText(modules[i]);
+  }
+  return modules.empty() || modules.size() < c.Count() ? kExitFailed : kExitOk;
 }
 
 }  // namespace omzi2c::tool

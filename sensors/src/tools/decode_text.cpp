@@ -118,7 +118,11 @@ std::string TimingsText(const decode::SpdModule& m) {
 
 std::string ChipText(const decode::ChipReport& chip) {
   std::string text = chip.family + "-" + Hex2(chip.address) + "\n";
-  text += "Chip: " + chip.name + " (" + chip.ids + ")\n";
+  std::string ids;
+  for (const decode::ChipId& id : chip.ids)
+    ids += (ids.empty() ? "" : ", ") + id.name + " " +
+           (id.hexDigits > 2 ? Hex4(id.value) : Hex2(id.value));
+  text += "Chip: " + chip.name + " (" + ids + ")\n";
   for (const Reading& r : chip.readings)
     text += ReadingLine(r) + "\n";
   return text;
