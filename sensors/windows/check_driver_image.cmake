@@ -1,10 +1,19 @@
-# Checks the linked driver image: a native-subsystem PE whose entry point is
-# DriverEntry, that imports from ntoskrnl.exe and HAL.dll and nothing else,
-# and exports nothing. With DEBUG_IMAGE, IMAGE is the stripped release image
-# (no symbols, smaller) and DEBUG_IMAGE its copy with symbols, which names
-# DriverEntry at the same entry point.
+# Checks the linked driver image: a native-subsystem PE of the architecture's
+# format (PE32 for x86, PE32+ for x64) whose entry point is DriverEntry (the
+# symbol ENTRY: _DriverEntry@8 on x86, DriverEntry on x64), that imports from
+# ntoskrnl.exe and HAL.dll and nothing else, and exports nothing. With
+# DEBUG_IMAGE, IMAGE is the stripped release image (no symbols, smaller) and
+# DEBUG_IMAGE its copy with symbols, which names DriverEntry at the same
+# entry point.
 #   cmake -DOBJDUMP=... -DNM=... -DIMAGE=omzi2c.sys [-DDEBUG_IMAGE=omzi2c-debug.sys]
+#         [-DFORMAT=PE32|PE32+] [-DENTRY=_DriverEntry@8|DriverEntry]
 #         -P check_driver_image.cmake
+if(NOT FORMAT)
+  set(FORMAT PE32)
+endif()
+if(NOT ENTRY)
+  set(ENTRY _DriverEntry@8)
+endif()
 foreach(var OBJDUMP NM IMAGE)
   if(NOT ${var})
     message(FATAL_ERROR "${var} not set")
@@ -38,6 +47,16 @@ if(NOT seen_kernel)
   message(FATAL_ERROR "driver does not import from ntoskrnl.exe")
 endif()
 
+if(FORMAT STREQUAL "PE32+")
+  set(magic 020b)
+elseif(FORMAT STREQUAL "PE32")
+  set(magic 010b)
+else()
+  message(FATAL_ERROR "FORMAT is PE32 or PE32+, not '${FORMAT}'")
+endif()
+if(NOT headers MATCHES "\nMagic[ \t]+${magic}")
+  message(FATAL_ERROR "not a ${FORMAT} image: ${IMAGE}")
+endif()
 if(NOT headers MATCHES "Subsystem[ \t]+00000001")
   message(FATAL_ERROR "not a native-subsystem image")
 endif()
@@ -81,19 +100,19 @@ execute_process(COMMAND ${NM} ${symbol_image} OUTPUT_VARIABLE symbols RESULT_VAR
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NM} failed")
 endif()
-string(REGEX MATCH "([0-9a-fA-F]+) T _DriverEntry@8" _ "${symbols}")
+string(REGEX MATCH "([0-9a-fA-F]+) T ${ENTRY}(\n|$)" _ "${symbols}")
 set(driver_entry "${CMAKE_MATCH_1}")
 if(NOT entry_rva OR NOT image_base OR NOT driver_entry)
   message(FATAL_ERROR "cannot find the entry point (rva '${entry_rva}', base '${image_base}', "
-                      "_DriverEntry@8 '${driver_entry}')")
+                      "${ENTRY} '${driver_entry}')")
 endif()
 math(EXPR entry "0x${image_base} + 0x${entry_rva}" OUTPUT_FORMAT HEXADECIMAL)
 math(EXPR expected "0x${driver_entry}" OUTPUT_FORMAT HEXADECIMAL)
 if(NOT entry EQUAL expected)
-  message(FATAL_ERROR "entry point ${entry} is not _DriverEntry@8 (${expected})")
+  message(FATAL_ERROR "entry point ${entry} is not ${ENTRY} (${expected})")
 endif()
 if(DEBUG_IMAGE)
   message(STATUS "${IMAGE}: stripped, ${image_size} bytes (symbols in ${debug_size} bytes of "
                  "${DEBUG_IMAGE})")
 endif()
-message(STATUS "${IMAGE}: native, entry _DriverEntry@8, imports ntoskrnl.exe/HAL.dll only")
+message(STATUS "${IMAGE}: ${FORMAT}, native, entry ${ENTRY}, imports ntoskrnl.exe/HAL.dll only")

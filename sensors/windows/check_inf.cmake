@@ -1,5 +1,7 @@
 # Checks that the INF installs a demand-start kernel service for omzi2c.sys
-# and sets all six Parameters values as REG_DWORD.
+# and sets all six Parameters values as REG_DWORD, and that it does so on x86
+# and on x64: decorated install sections for each (NTx86, NTamd64), each
+# copying the image from its architecture's folder.
 #   cmake -DINF=omzi2c.inf -P check_inf.cmake
 file(READ "${INF}" inf)
 foreach(pattern
@@ -7,7 +9,7 @@ foreach(pattern
     "ServiceType[ \t]*=[ \t]*1[ \t;]"
     "StartType[ \t]*=[ \t]*3[ \t;]"
     "ServiceBinary[ \t]*=[ \t]*%12%\\\\omzi2c\\.sys"
-    "omzi2c\\.sys[ \t]*=[ \t]*1")
+    "\\[omzi2c\\.CopyFiles\\][ \t]*\n[ \t]*omzi2c\\.sys[ \t]*\n")
   if(NOT inf MATCHES "${pattern}")
     message(FATAL_ERROR "INF lacks ${pattern}")
   endif()
@@ -17,3 +19,32 @@ foreach(value ISAPortDriverEnable I2CDriverEnable Chipset VID DID Func)
     message(FATAL_ERROR "INF does not set Parameters\\${value} as a REG_DWORD")
   endif()
 endforeach()
+
+# The lines of section [name] (up to the next section) in ${body}.
+function(inf_section name body)
+  string(REPLACE "." "\\." pattern "${name}")
+  if(NOT inf MATCHES "\n\\[${pattern}\\][ \t]*\n([^[]*)")
+    message(FATAL_ERROR "INF has no [${name}] section")
+  endif()
+  set(${body} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+foreach(arch x86 amd64)
+  inf_section("DefaultInstall.NT${arch}" install)
+  if(NOT install MATCHES "(^|\n)CopyFiles[ \t]*=[ \t]*omzi2c\\.CopyFiles[ \t]*\n")
+    message(FATAL_ERROR "[DefaultInstall.NT${arch}] does not copy omzi2c.CopyFiles")
+  endif()
+  inf_section("DefaultInstall.NT${arch}.Services" services)
+  if(NOT services MATCHES "(^|\n)AddService[ \t]*=[ \t]*omzi2c,[ \t]*,[ \t]*omzi2c\\.Service[ \t]*\n")
+    message(FATAL_ERROR "[DefaultInstall.NT${arch}.Services] does not add the omzi2c service")
+  endif()
+  inf_section("SourceDisksFiles.${arch}" files)
+  if(NOT files MATCHES "(^|\n)omzi2c\\.sys[ \t]*=[ \t]*1,[ \t]*${arch}[ \t]*\n")
+    message(FATAL_ERROR "[SourceDisksFiles.${arch}] does not take omzi2c.sys from ${arch}")
+  endif()
+  inf_section("DefaultUninstall.NT${arch}.Services" uninstall)
+  if(NOT uninstall MATCHES "(^|\n)DelService[ \t]*=[ \t]*omzi2c,")
+    message(FATAL_ERROR "[DefaultUninstall.NT${arch}.Services] does not delete the service")
+  endif()
+endforeach()
+message(STATUS "${INF}: installs omzi2c.sys on x86 (NTx86) and x64 (NTamd64)")

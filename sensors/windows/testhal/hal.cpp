@@ -17,8 +17,13 @@
 // (A file rather than the environment: the service manager gives driver
 // hosts an environment of its own.)
 //
-// The kernel host itself imports two spin-lock routines from the HAL; they
-// are passed on to the kernel's own DPC-level spin-lock routines.
+// On x86 the driver calls the port routines below. On x64 its port routines
+// are inline instructions, which a handler installed at load carries out on
+// the same board (port_trap.cpp).
+//
+// The 32-bit kernel host itself imports two spin-lock routines from the HAL;
+// they are passed on to the kernel's own DPC-level spin-lock routines. The
+// 64-bit host imports nothing from it.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,6 +33,7 @@
 #include <vector>
 
 #include "board/simulated_board.h"
+#include "board_ports.h"
 
 namespace {
 
@@ -178,22 +184,7 @@ ntemu::PortSpace& Ports() {
   return *ports;
 }
 
-uint32_t PortRead(const void* port, ntemu::Width width) {
-  EnterCriticalSection(&lock);
-  const uint32_t value =
-      Ports().Read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(port)), width);
-  ++counters.portReads;
-  LeaveCriticalSection(&lock);
-  return value;
-}
-
-void PortWrite(const void* port, ntemu::Width width, uint32_t value) {
-  EnterCriticalSection(&lock);
-  Ports().Write(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(port)), width, value);
-  ++counters.portWrites;
-  LeaveCriticalSection(&lock);
-}
-
+#if defined(__i386__)
 // The kernel's DPC-level spin-lock routines, looked up when first needed.
 typedef void(WINAPI* SpinLockRoutine)(ULONG_PTR*);
 SpinLockRoutine KernelRoutine(const char* name) {
@@ -202,7 +193,32 @@ SpinLockRoutine KernelRoutine(const char* name) {
                            : reinterpret_cast<SpinLockRoutine>(
                                  reinterpret_cast<void*>(GetProcAddress(kernel, name)));
 }
+#endif
 
+}  // namespace
+
+uint32_t testhal::BoardPortRead(uint32_t port, ntemu::Width width) {
+  EnterCriticalSection(&lock);
+  const uint32_t value = Ports().Read(port, width);
+  ++counters.portReads;
+  LeaveCriticalSection(&lock);
+  return value;
+}
+
+void testhal::BoardPortWrite(uint32_t port, ntemu::Width width, uint32_t value) {
+  EnterCriticalSection(&lock);
+  Ports().Write(port, width, value);
+  ++counters.portWrites;
+  LeaveCriticalSection(&lock);
+}
+
+namespace {
+uint32_t PortRead(const void* port, ntemu::Width width) {
+  return testhal::BoardPortRead(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(port)), width);
+}
+void PortWrite(const void* port, ntemu::Width width, uint32_t value) {
+  testhal::BoardPortWrite(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(port)), width, value);
+}
 }  // namespace
 
 // This HAL reaches the board's ports through the space it holds at every
@@ -238,7 +254,8 @@ __declspec(dllexport) void WINAPI KeStallExecutionProcessor(ULONG MicroSeconds) 
   LeaveCriticalSection(&lock);
 }
 
-// Imported by the kernel host itself. IRQL is not modelled: the old level
+#if defined(__i386__)
+// Imported by the 32-bit kernel host itself. IRQL is not modelled: the old level
 // reported is always passive (0).
 __declspec(dllexport) void WINAPI KeAcquireSpinLock(ULONG_PTR* SpinLock, UCHAR* OldIrql) {
   static const SpinLockRoutine acquire = KernelRoutine("KeAcquireSpinLockAtDpcLevel");
@@ -258,11 +275,15 @@ __declspec(dllexport) void WINAPI KeReleaseSpinLock(ULONG_PTR* SpinLock, UCHAR) 
     InterlockedExchange(reinterpret_cast<volatile LONG*>(SpinLock), 0);
   }
 }
+#endif
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     self = instance;
     InitializeCriticalSection(&lock);
+#if defined(__x86_64__)
+    testhal::InstallPortInstructionTrap();
+#endif
   } else if (reason == DLL_PROCESS_DETACH && ports != nullptr) {
     char line[256];
     std::snprintf(

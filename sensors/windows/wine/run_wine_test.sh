@@ -7,8 +7,14 @@
 #
 # usage: run_wine_test.sh --sys omzi2c.sys --exe omzi2c.exe --hal hal.dll
 #                         --inf omzi2c.inf --tool LINUX-OMZI2C --requests DIR
-#                         --work DIR [--fail-fast] [--cases "NAME..."]
-#                         [--break import|control-code]
+#                         --work DIR [--arch x86|x64] [--fail-fast]
+#                         [--cases "NAME..."] [--break import|control-code]
+#
+# --arch is the driver image's architecture (x86 when not given): x64 runs it
+# in a 64-bit prefix, whose 64-bit kernel host loads the x64 hal.dll given
+# with --hal, and installs the service from the INF's NTamd64 sections. The
+# client (--exe) may be of either architecture: a 32-bit omzi2c.exe against
+# the x64 driver sends the same records as the 64-bit one.
 #
 # For each case: a fresh Wine session; the driver's Parameters (the INF's
 # values with the case's changes) go to the registry and, as the same .reg
@@ -37,8 +43,8 @@
 #
 # Exits 0 when every comparison holds; 1 on the first difference with
 # --fail-fast, else after all cases; 2 when the test itself cannot run; 77
-# (skipped) when Wine is not installed or this machine cannot execute 32-bit
-# x86 programs.
+# (skipped) when Wine is not installed, or when the image or the client is
+# 32-bit and this machine cannot execute 32-bit x86 programs.
 #
 # --break checks the test itself: it installs a deliberately damaged copy of
 # the image, which must make the comparisons fail. import: one imported
@@ -49,7 +55,7 @@ set -uo pipefail
 
 die() { echo "run_wine_test: $*" >&2; exit 2; }
 
-SYS= EXE= HAL= INF= TOOL= REQUESTS= WORK= FAIL_FAST=0 ONLY= BREAK=
+SYS= EXE= HAL= INF= TOOL= REQUESTS= WORK= FAIL_FAST=0 ONLY= BREAK= ARCH=x86
 while [ $# -gt 0 ]; do
   case "$1" in
     --sys) SYS=$2; shift 2 ;;
@@ -62,6 +68,7 @@ while [ $# -gt 0 ]; do
     --fail-fast) FAIL_FAST=1; shift ;;
     --cases) ONLY=$2; shift 2 ;;
     --break) BREAK=$2; shift 2 ;;
+    --arch) ARCH=$2; shift 2 ;;
     *) die "unknown argument $1" ;;
   esac
 done
@@ -70,12 +77,41 @@ for f in "$SYS" "$EXE" "$HAL" "$INF" "$TOOL"; do
 done
 [ -d "$REQUESTS" ] || die "missing request folder '$REQUESTS'"
 [ -n "$WORK" ] || die "--work DIR is needed"
-if ! why=$("$(dirname "$0")/../../scripts/can-run-32bit"); then
-  echo "skipped: $why, which Wine needs"
-  exit 77
+case "$ARCH" in
+  x86) WINEARCH=win32 INF_ARCH=NTx86 ;;
+  x64) WINEARCH=win64 INF_ARCH=NTamd64 ;;
+  *) die "--arch x86 or x64, not '$ARCH'" ;;
+esac
+
+# The machine a PE image is built for: i386 or amd64 (from its COFF header).
+pe_machine() {
+  local pe
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  case "$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')" in
+    014c) echo i386 ;;
+    8664) echo amd64 ;;
+    *) echo unknown ;;
+  esac
+}
+EXPECTED_MACHINE=i386
+[ "$ARCH" = x64 ] && EXPECTED_MACHINE=amd64
+[ "$(pe_machine "$SYS")" = "$EXPECTED_MACHINE" ] || die "$SYS is not an $ARCH image"
+[ "$(pe_machine "$HAL")" = "$EXPECTED_MACHINE" ] || die "$HAL is not an $ARCH HAL"
+if [ "$ARCH" = x86 ] || [ "$(pe_machine "$EXE")" = i386 ]; then
+  if ! why=$("$(dirname "$0")/../../scripts/can-run-32bit"); then
+    echo "skipped: $why, which 32-bit Wine needs"
+    exit 77
+  fi
+  WINE_PACKAGES="wine wine32 (with the i386 architecture)"
+else
+  WINE_PACKAGES="wine wine64"
 fi
 if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
-  echo "skipped: wine is not installed (Debian packages wine wine32, with the i386 architecture)"
+  echo "skipped: wine is not installed (Debian packages $WINE_PACKAGES)"
+  exit 77
+fi
+if [ "$ARCH" = x64 ] && ! command -v wine64 >/dev/null && [ ! -x /usr/lib/wine/wine64 ]; then
+  echo "skipped: 64-bit Wine is not installed (Debian packages wine wine64)"
   exit 77
 fi
 
@@ -86,7 +122,7 @@ WORK=$(cd "$WORK" && pwd)
 SYS=$(realpath "$SYS") EXE=$(realpath "$EXE") HAL=$(realpath "$HAL")
 INF=$(realpath "$INF") TOOL=$(realpath "$TOOL") REQUESTS=$(realpath "$REQUESTS")
 
-export WINEARCH=win32
+export WINEARCH
 export WINEPREFIX="$WORK/prefix"
 export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
@@ -109,7 +145,7 @@ stop_session() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   if [ -n "$KEEPER_PID" ]; then
-    exec 9>&-
+    exec 9>&- 8>&-
     wait "$KEEPER_PID" 2>/dev/null
     KEEPER_PID=
   fi
@@ -149,8 +185,9 @@ inf_value() {  # KEY in the lines on stdin: its value, trimmed
   }'
 }
 
-SERVICE_SECTION=$(inf_section DefaultInstall.Services | inf_value AddService | awk -F, '{ gsub(/[ \t]/, "", $3); print $3 }')
-[ -n "$SERVICE_SECTION" ] || die "$INF: no AddService line"
+# The install sections decorated for this architecture, as setup picks them.
+SERVICE_SECTION=$(inf_section "DefaultInstall.$INF_ARCH.Services" | inf_value AddService | awk -F, '{ gsub(/[ \t]/, "", $3); print $3 }')
+[ -n "$SERVICE_SECTION" ] || die "$INF: no AddService line in [DefaultInstall.$INF_ARCH.Services]"
 SERVICE_LINES=$(inf_section "$SERVICE_SECTION")
 SERVICE_TYPE=$(echo "$SERVICE_LINES" | inf_value ServiceType)
 START_TYPE=$(echo "$SERVICE_LINES" | inf_value StartType)
@@ -193,7 +230,7 @@ write_parameters() {
 prepare_prefix() {
   stop_session
   rm -rf "$WINEPREFIX"
-  echo "creating a 32-bit prefix in $WINEPREFIX"
+  echo "creating a $WINEARCH prefix in $WINEPREFIX"
   $GUARD wine cmd /c exit </dev/null >"$WORK/prefix.log" 2>&1 || die "wine could not create the prefix (see $WORK/prefix.log)"
   wineserver -w
   [ -d "$SYSTEM32/drivers" ] || die "no system32\\drivers in the new prefix"
@@ -219,6 +256,9 @@ prepare_prefix() {
     # Relay tracing for nothing but the kernel host's own lines, among them
     # the status each driver's init routine returns.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n"RelayInclude"="%s-no-such-function"\r\n' "$SERVICE"
+    # Wine's service manager gives a starting service 10 s to answer; a
+    # machine busy with other builds can take longer to start the kernel host.
+    printf '\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control]\r\n"ServicesPipeTimeout"="120000"\r\n'
   } > "$WORK/service.reg"
   $GUARD wine regedit /S "$(windows_path "$WORK/service.reg")" >>"$WORK/prefix.log" 2>&1 || die "regedit failed"
   stop_session  # the service list is read when a session starts
@@ -232,18 +272,27 @@ start_session() {
   local dir=$1
   stop_session
   cp "$dir/board.txt" "$SYSTEM32/omzi2c-board.txt"
-  # The first process of the session hands its output to the kernel host.
+  # The first process of the session hands its output to the kernel host;
+  # it is also the one that keeps the session: Wine ends the service
+  # processes a few seconds after the last ordinary process of a session
+  # exits, so a command interpreter waiting on a pipe that nothing writes
+  # stays until the session is stopped. (Were it a second process, started
+  # after a first one had ended, a loaded machine could end the session in
+  # between and the kernel host would come back with no output.) Nothing else
+  # starts before it has answered a command, which it does once the session
+  # is up.
+  rm -f "$dir/keeper" "$dir/keeper-answers"
+  mkfifo "$dir/keeper" "$dir/keeper-answers"
+  exec 9<>"$dir/keeper" 8<>"$dir/keeper-answers"
   WINEDEBUG=-all,trace+relay WINEDLLOVERRIDES="$BASE_OVERRIDES;hal=n" \
-    $GUARD wine cmd /c exit </dev/null >>"$dir/session.log" 2>&1
-  wineserver -p
-  # Wine ends the service processes a few seconds after the last ordinary
-  # process of a session exits: a command interpreter waiting on a pipe that
-  # nothing writes keeps one there until the session is stopped.
-  rm -f "$dir/keeper"
-  mkfifo "$dir/keeper"
-  exec 9<>"$dir/keeper"
-  wine cmd <"$dir/keeper" >/dev/null 2>&1 9>&- &
+    wine cmd <"$dir/keeper" >&8 2>>"$dir/session.log" 9>&- 8>&- &
   KEEPER_PID=$!
+  echo "echo session-up" >&9
+  local answer=
+  while [[ "$answer" != *session-up* ]]; do
+    IFS= read -r -t 300 -u 8 answer || die "the session did not start (see $dir/session.log)"
+  done
+  wineserver -p
   $GUARD wine reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$SERVICE\\Parameters" /f >/dev/null 2>&1
   $GUARD wine regedit /S "$(windows_path "$dir/parameters.reg")" >/dev/null 2>&1
 }
