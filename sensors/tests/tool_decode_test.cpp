@@ -59,6 +59,7 @@ TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
       {{"--fault", "failed@3", "sensors"}, 2, "sensors stopped", "", "jc42"},
       {{"--fault", "failed@40", "spd"}, 2, "spd stopped", "", "Module at"},
       {{"spd", "0x57"}, 2, "no module answers at 0x57", ""},
+      {{"--fault", "nak", "spd"}, 2, "no memory module answers at 0x50-0x57", ""},
       {{"spd", "0x60"}, 1, "memory modules sit at 0x50-0x57", ""},
       {{"sensors", "0x18"}, 1, "sensors takes no arguments", ""},
       {{"--json", "detect"}, 1, "--json applies to sensors and spd only", ""},

@@ -90,6 +90,9 @@ int Spd(Command& c) {
     }
     if (bus.Failed()) break;
   }
+  if (c.Count() == 0 && modules.empty() && !bus.Failed()) {
+    notes.push_back("no memory module answers at 0x50-0x57");
+  }
   PrintNotes(c, notes);
   if (bus.Failed()) return Stopped(c, bus);
   if (json) {
