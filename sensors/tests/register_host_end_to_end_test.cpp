@@ -102,7 +102,7 @@ TEST_P(RegisterHostEndToEnd, EveryControlCodeMovesItsData) {
       {kIoctlReadWithCommand, SmbRecord(kEeprom, 0xFF, 3), 3, kOk, 3, {1, 2, 3}},
       {kIoctlSendBytes, SmbRecord(kEeprom, 0, 1, {0x00}), 0, kOk, 0, {}},
       {kIoctlReceiveBytes, SmbRecord(kEeprom, 0, 2), 3, kOk, 3, {2, 3, 0}},
-      {kIoctlReadWithCommand, SmbRecord(kSensor, 5, 2), 2, kOk, 2, {0x26, 0x02}},
+      {kIoctlReadWithCommand, SmbRecord(kSensor, 5, 2), 2, kOk, 2, {0x02, 0x26}},
       {kIoctlWriteWithCommand, SmbRecord(kSensor, 2, 2, {0xCD, 0x0A}, 13), 0, kOk, 0, {}},
       {kIoctlReadWithCommand, SmbRecord(kSensor, 2, 2), 2, kOk, 2, {0xCD, 0x0A}},
       {kIoctlBlockRead, BlockRecord(kBlocks, 0x00, 0), 40, kOk, 22, {'O', 'M', 'Z', ' ', 'b'}},

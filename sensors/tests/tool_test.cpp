@@ -118,7 +118,7 @@ TEST(ToolDetect, ShowsTheBoardsDevicesInTheGrid) {
   EXPECT_TRUE(Contains(run.out, "10: -- -- -- -- -- -- -- -- 18 --"));
   EXPECT_TRUE(Contains(run.out, "2e --"));
   EXPECT_TRUE(Contains(run.out, "40: -- -- -- -- 44 --"));
-  EXPECT_TRUE(Contains(run.out, "50: 50 51 52 53 -- --"));
+  EXPECT_TRUE(Contains(run.out, "50: 50 51 52 53 54 --"));
 
   const ToolRun silent = Tool({"--fault", "nak", "detect"});
   EXPECT_EQ(silent.status, 0);
@@ -128,7 +128,7 @@ TEST(ToolDetect, ShowsTheBoardsDevicesInTheGrid) {
 
 TEST(ToolRead, ModesOfGetAndTheSensors) {
   EXPECT_EQ(Tool({"get", "0x50", "2"}).out, "0x0b\n");         // memory type byte of the module
-  EXPECT_EQ(Tool({"get", "0x18", "5", "w"}).out, "0x0226\n");  // 34.375 degrees C in 1/16
+  EXPECT_EQ(Tool({"get", "0x18", "5", "w"}).out, "0x2602\n");  // 34.375 C in 1/16, high byte first
   EXPECT_EQ(Tool({"get", "0x2e", "0x25"}).out, "0x26\n");      // 38 degrees C
   EXPECT_EQ(Tool({"get", "0x50", "2", "c"}).out, "0x0b\n");    // pointer set, then receive
   EXPECT_TRUE(Contains(Tool({"get", "0x44", "0", "s"}).out, "0x4f 0x4d 0x5a"));
@@ -148,7 +148,7 @@ TEST(ToolRead, DumpShowsTheModuleAndMarksFailures) {
   EXPECT_TRUE(Contains(absent.out, "00: XX XX XX"));
 
   const ToolRun words = Tool({"dump", "0x18", "w"});
-  EXPECT_TRUE(Contains(words.out, "00: 0057 0000 04b0 0000 05f0 0226"));
+  EXPECT_TRUE(Contains(words.out, "00: 5700 0000 b004 0000 f005 2602"));
 }
 
 TEST(ToolWrite, ShellKeepsTheBoardBetweenCommands) {
@@ -300,7 +300,7 @@ TEST(ToolChipsets, StartPortAndDualStatusHostsServeTheCommands) {
     SCOPED_TRACE(c.chipset);
     const ToolRun info = Tool({"--chipset", c.chipset, "info"});
     EXPECT_TRUE(Contains(info.out, std::string("Chipset ") + c.chipset + " (" + c.host + ")"));
-    EXPECT_TRUE(Contains(Tool({"--chipset", c.chipset, "detect"}).out, "50: 50 51 52 53 --"));
+    EXPECT_TRUE(Contains(Tool({"--chipset", c.chipset, "detect"}).out, "50: 50 51 52 53 54 --"));
     const ToolRun session = Tool({"--chipset", c.chipset, "shell"},
                                  "set 0x18 0x02 0x0510 w\nget 0x18 0x02 w\n"
                                  "block-write 0x44 0x10 1 2 3\nblock-read 0x44 0x10\n");
@@ -404,7 +404,7 @@ TEST(ToolInfo, Chipset7NamesItsHostAndServesRequests) {
                            "get 0x18 0x05 w\nblock-write 0x44 0x10 1 2 3 4 5 6 7 8 9\n"
                            "block-read 0x44 0x10\n");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "0x0226\n0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09\n");
+  EXPECT_EQ(run.out, "0x2602\n0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09\n");
 }
 
 TEST(ToolInfo, ParametersFromARegFile) {

@@ -35,6 +35,7 @@ function(omzi2c_cross_build arch triplet folder packages)
       -DCMAKE_TOOLCHAIN_FILE=${OMZI2C_WINDOWS_DIR}/toolchain-${toolchain}.cmake
       -DCMAKE_BUILD_TYPE=Release
       -DOMZI2C_WERROR=${OMZI2C_WERROR}
+      -DOMZI2C_JSON_INCLUDE=${OMZI2C_JSON_INCLUDE}
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
   set(OMZI2C_${arch}_BUILT TRUE PARENT_SCOPE)

@@ -55,8 +55,7 @@ const std::vector<FaultInfo> kFaults = {
 SimulatedBoard::SimulatedBoard(const BoardConfig& config)
     : config_(config),
       pci_(ports_),
-      modules_(address::kModuleCount),
-      temperatureSensor_(temperature::kRegisters) {
+      modules_(address::kModuleCount) {
   PlaceController();
   AttachDevices();
   if (StartWatch* model = ControllerModel()) model->OnStartCommand([this] { TransactionStarts(); });
@@ -134,18 +133,16 @@ PortHandler* SimulatedBoard::PlacePacedPollHost() {
 void SimulatedBoard::AttachDevices() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     modules_[slot].Load(MemoryModuleSpd(slot));
+  ddr4_.Load(Ddr4ModuleSpd());
   using namespace temperature;
-  temperatureSensor_.SetRegister(kCapabilities, 0x0057);
+  temperatureSensor_.SetRegister(kCapabilities, 0x0057);  // alarms, 1/8 degree resolution
   temperatureSensor_.SetRegister(kConfig, 0x0000);
   temperatureSensor_.SetRegister(kHighLimit, Sixteenths(75));
   temperatureSensor_.SetRegister(kLowLimit, Sixteenths(0));
   temperatureSensor_.SetRegister(kCriticalLimit, Sixteenths(95));
-  temperatureSensor_.SetRegister(kAmbient, static_cast<uint16_t>(Sixteenths(34) + 6));  // 34.375
   temperatureSensor_.SetRegister(kVendor, 0x4F4D);
   temperatureSensor_.SetRegister(kDevice, 0x0201);
-  for (uint8_t r : {kCapabilities, kAmbient, kVendor, kDevice}) {
-    temperatureSensor_.SetReadOnly(r, true);
-  }
+  temperatureSensor_.SetSixteenths(Sixteenths(34) + 6);  // 34.375
 
   const char identity[] = "OMZ block device rev 2";
   blocks_.SetBlock(block::kIdentity,
@@ -157,6 +154,9 @@ void SimulatedBoard::AttachDevices() {
 void SimulatedBoard::AttachToBus() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     bus_.Attach(SlaveAddress(static_cast<uint8_t>(address::kFirstModule + slot)), &modules_[slot]);
+  bus_.Attach(SlaveAddress(address::kDdr4Module), &ddr4_);
+  bus_.Attach(SlaveAddress(address::kSelectPage0), &selectPage0_);
+  bus_.Attach(SlaveAddress(address::kSelectPage1), &selectPage1_);
   bus_.Attach(SlaveAddress(address::kTemperatureSensor), &temperatureSensor_);
   bus_.Attach(SlaveAddress(address::kHardwareMonitor), &monitor_);
   bus_.Attach(SlaveAddress(address::kBlockDevice), &blocks_);
@@ -344,6 +344,7 @@ void SimulatedBoard::RestoreBaseline() {
   writeProtect_ = baselineWriteProtect_;
   for (SpdEeprom& module : modules_)
     module.SetWriteProtected(writeProtect_);
+  ddr4_.SetWriteProtected(writeProtect_);
 }
 
 void SimulatedBoard::TransactionStarts() {
@@ -381,6 +382,7 @@ bool SimulatedBoard::ApplyFault(const std::string& name, std::string* error) {
   if (name == "eeprom-write-protect") {
     for (SpdEeprom& module : modules_)
       module.SetWriteProtected(true);
+    ddr4_.SetWriteProtected(true);
     writeProtect_ = true;
     return true;
   }

@@ -2,7 +2,8 @@
 // configuration space with the configured SMBus controller (switched off
 // until the driver enables it), the controller's model at its base, and an
 // SMBus with the devices a real board carries: memory-module EEPROMs at
-// 0x50-0x53, a temperature sensor with 16-bit registers, a hardware monitor
+// 0x50-0x53 (DDR3) and 0x54 (DDR4, with its page selects at 0x36 and
+// 0x37), a JC-42.4 temperature sensor, a hardware monitor
 // with byte registers, and a block-capable device.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include "board/block_device.h"
 #include "board/byte_done_host_model.h"
 #include "board/chunk_buffer_host_model.h"
+#include "board/ddr4_module.h"
 #include "board/dual_status_host_model.h"
 #include "board/embedded_controller_model.h"
 #include "board/hardware_monitor.h"
@@ -24,6 +26,7 @@
 #include "board/smbus.h"
 #include "board/spd_eeprom.h"
 #include "board/start_port_host_model.h"
+#include "board/temperature_sensor.h"
 #include "board/word_register_device.h"
 
 namespace board {
@@ -42,24 +45,14 @@ struct BoardConfig {
 namespace address {
 constexpr uint8_t kFirstModule = 0x50;  // four modules, 0x50..0x53
 constexpr uint8_t kModuleCount = 4;
+constexpr uint8_t kDdr4Module = 0x54;   // a DDR4 module beside them
+constexpr uint8_t kSelectPage0 = 0x36;  // DDR4 SPD page selects
+constexpr uint8_t kSelectPage1 = 0x37;
 constexpr uint8_t kTemperatureSensor = 0x18;
 constexpr uint8_t kHardwareMonitor = 0x2E;
 constexpr uint8_t kBlockDevice = 0x44;
 constexpr uint8_t kMessageDevice = 0x3A;  // Chipset 5 and 6 boards
 }  // namespace address
-
-// Registers of the temperature sensor (16-bit, little-endian on the bus).
-namespace temperature {
-constexpr uint8_t kCapabilities = 0x00;
-constexpr uint8_t kConfig = 0x01;
-constexpr uint8_t kHighLimit = 0x02;
-constexpr uint8_t kLowLimit = 0x03;
-constexpr uint8_t kCriticalLimit = 0x04;
-constexpr uint8_t kAmbient = 0x05;  // 1/16 degree C, two's complement
-constexpr uint8_t kVendor = 0x06;
-constexpr uint8_t kDevice = 0x07;
-constexpr uint8_t kRegisters = 8;
-}  // namespace temperature
 
 // Block commands of the block device.
 namespace block {
@@ -125,7 +118,8 @@ class SimulatedBoard {
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
-  WordRegisterDevice& TemperatureSensor() { return temperatureSensor_; }
+  Ddr4SpdEeprom& Ddr4Module() { return ddr4_; }
+  board::TemperatureSensor& TemperatureSensor() { return temperatureSensor_; }
   HardwareMonitor& Monitor() { return monitor_; }
   StatusBlockDevice& Blocks() { return blocks_; }
 
@@ -183,7 +177,10 @@ class SimulatedBoard {
   std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
   std::vector<PciLocation> placed_;
   std::vector<SpdEeprom> modules_;
-  WordRegisterDevice temperatureSensor_;
+  Ddr4SpdEeprom ddr4_;
+  SpdPageSelect selectPage0_{0, {&ddr4_}};
+  SpdPageSelect selectPage1_{1, {&ddr4_}};
+  board::TemperatureSensor temperatureSensor_;
   HardwareMonitor monitor_;
   StatusBlockDevice blocks_;
   uint64_t transactions_ = 0;

@@ -1,8 +1,8 @@
 // A device with 16-bit registers, as temperature and voltage monitors have:
 // SMBus read word and write word at a register number, low byte first on
-// the bus. A read byte answers the register's first byte on the wire (its
-// low byte). Registers beyond the device's count, and writes to read-only
-// registers, are NAKed.
+// the bus as SMBus has it, or high byte first as some sensors send it. A
+// read byte answers the register's first byte on the wire. Registers beyond the device's count, and
+// writes to read-only registers, are NAKed.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,11 @@
 
 namespace board {
 
+enum class WireOrder { kLowFirst, kHighFirst };
+
 class WordRegisterDevice : public SmbusDevice {
  public:
-  explicit WordRegisterDevice(size_t registers = 16);
+  explicit WordRegisterDevice(size_t registers = 16, WireOrder order = WireOrder::kLowFirst);
 
   uint16_t Register(uint8_t index) const { return registers_.at(index); }
   void SetRegister(uint8_t index, uint16_t value) { registers_.at(index) = value; }
@@ -26,6 +28,10 @@ class WordRegisterDevice : public SmbusDevice {
 
  private:
   bool Exists(uint8_t command) const { return command < registers_.size(); }
+  // The register's bytes in the order they go on the wire.
+  void ToWire(uint16_t value, uint8_t (&wire)[2]) const;
+
+  WireOrder order_;
 
   std::vector<uint16_t> registers_;
   std::vector<bool> readOnly_;

@@ -12,6 +12,8 @@ namespace {
 
 const char kHeader[] = "# omzi2c simulated board memory";
 constexpr unsigned kRegisters = 256;
+// The DDR4 module is saved after the DDR3 ones, as the next slot.
+constexpr unsigned kDdr4Slot = board::address::kModuleCount;
 
 std::string HexBytes(const std::vector<uint8_t>& bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -45,6 +47,17 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>* bytes) {
 // One "KIND INDEX HEX" line applied to the board; false when it does not fit.
 bool ApplyLine(const std::string& kind, unsigned index, const std::vector<uint8_t>& bytes,
                board::SimulatedBoard& board) {
+  if (kind == "module" && index == kDdr4Slot) {
+    if (bytes.size() != board::Ddr4SpdEeprom::kSize) return false;
+    for (unsigned i = 0; i < bytes.size(); ++i)
+      board.Ddr4Module().Set(i, bytes[i]);
+    return true;
+  }
+  if (kind == "spd-page") {
+    if (index != 0 || bytes.size() != 1 || bytes[0] >= board::Ddr4SpdEeprom::kPages) return false;
+    board.Ddr4Module().SetPage(bytes[0]);
+    return true;
+  }
   if (kind == "module") {
     if (index >= board::address::kModuleCount || bytes.size() != board::SpdEeprom::kSize) {
       return false;
@@ -90,6 +103,11 @@ std::string SaveBoardState(board::SimulatedBoard& board, const std::string& carr
       bytes.push_back(board.Module(slot).At(static_cast<uint8_t>(i)));
     text << "module " << slot << " " << HexBytes(bytes) << "\n";
   }
+  std::vector<uint8_t> ddr4;
+  for (size_t i = 0; i < board::Ddr4SpdEeprom::kSize; ++i)
+    ddr4.push_back(board.Ddr4Module().At(i));
+  text << "module " << kDdr4Slot << " " << HexBytes(ddr4) << "\n";
+  text << "spd-page 0 " << HexBytes({static_cast<uint8_t>(board.Ddr4Module().Page())}) << "\n";
   for (unsigned r = 0; r < board::temperature::kRegisters; ++r) {
     const uint16_t value = board.TemperatureSensor().Register(static_cast<uint8_t>(r));
     text << "sensor " << r << " "

@@ -46,6 +46,7 @@ const char kOverview[] =
     "                      installed driver is the host's only driver: nothing to\n"
     "                      check)\n"
     "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
+    "  --json              sensors and spd: print one JSON document\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"
     "  -V, --version       the tool's version\n"
     "  --                  the arguments that follow are not options\n"
@@ -239,6 +240,8 @@ bool ParseLine(const std::vector<std::string>& given, bool sessionOptions, Globa
     } else if (IsForce(arg) && !sessionOptions) {
       err << "Error: " << arg << " applies to the whole session: give it before 'shell'\n";
       return false;
+    } else if (arg == "--json") {
+      options->json = true;
     } else if (arg == "--force") {
       options->force = true;
     } else if (arg == "--list-faults" && sessionOptions) {

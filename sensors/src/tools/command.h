@@ -204,4 +204,8 @@ int Bench(Command& c);
 // The PCI listing.
 int Pci(Command& c);
 
+// The decoding scans.
+int Sensors(Command& c);
+int Spd(Command& c);
+
 }  // namespace omzi2c::tool

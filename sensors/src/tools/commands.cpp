@@ -63,6 +63,21 @@ const std::vector<CommandInfo> kCommands = {
      "controllers (class 0x0c05). With BB:DD.F (hex, as 00:1f.3), prints the\n"
      "driver's parameters for that function as a .reg file; CHIPSET (1-10) fills\n"
      "in the host kind, which cannot be detected.\n"},
+    {"sensors", "sensors", "show what the known sensor chips and memory modules read",
+     "Reads, never writes, the addresses where known chips live: JC-42.4\n"
+     "temperature sensors (0x18-0x1f), the board's hardware monitor and the\n"
+     "memory modules' SPD EEPROMs (0x50-0x57), each identified by its ID\n"
+     "registers first. Prints the readings grouped by chip, with limits and\n"
+     "alarms, and one line per module. A chip that stops answering is skipped\n"
+     "with a note; a failing bus stops the scan: exit status 2. DDR4 modules are\n"
+     "read through their page-select addresses 0x36 and 0x37 (writes that\n"
+     "change no stored byte). With --json, one JSON document instead.\n"},
+    {"spd", "spd [CHIP...]", "decode memory modules' SPD EEPROMs in full",
+     "Decodes the module at each CHIP (0x50-0x57), or every module found:\n"
+     "memory and module type, capacity, speed grade, CAS latencies and timings,\n"
+     "voltage, thermal sensor, manufacturer, part and serial number, date, and\n"
+     "the CRC check. DDR3 and DDR4; other types are named only. Exit status 2\n"
+     "when a CHIP named has no module. With --json, one JSON document instead.\n"},
     {"bench", "bench CHIP REG COUNT", "time COUNT read-byte requests at REG",
      "Prints how many read-byte requests per second went through the driver,\n"
      "timed by the wall clock (on the simulated board pauses take no time).\n"},
@@ -87,6 +102,8 @@ int Run(const std::string& name, Command& c) {
   if (name == "bench") return Bench(c);
   if (name == "pci") return Pci(c);
   if (name == "info") return Info(c);
+  if (name == "sensors") return Sensors(c);
+  if (name == "spd") return Spd(c);
   return c.Usage("'" + name + "' is not run this way");
 }
 
@@ -120,6 +137,10 @@ int RunCommand(const std::vector<std::string>& words, SessionSource& sessions,
     return kExitOk;
   }
   if (TakesChipFirst(words[0]) && ExplainBusNumber(words[0], args, io.err)) return kExitUsage;
+  if (options.json && words[0] != "sensors" && words[0] != "spd") {
+    io.err << "Error: --json applies to sensors and spd only\n";
+    return kExitUsage;
+  }
   Command command(*info, args, sessions, options, io);
   return Run(words[0], command);
 }

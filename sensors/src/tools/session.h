@@ -23,6 +23,7 @@ struct GlobalOptions {
   bool yes = false;
   bool allAddresses = false;   // -a: chip addresses 0x00-0x07 and 0x78-0x7f too
   bool force = false;          // -f: drive the host even where a kernel driver holds it
+  bool json = false;           // sensors and spd print one JSON document
   std::string sysfs = "/sys";  // the kernel's device tree, looked at before real ports
 };
 

@@ -2,6 +2,7 @@
 // and messages.
 #include <omzi2c/omzi2c.h>
 
+#include "decode/bus_reader.h"
 #include "tools/command.h"
 
 namespace omzi2c::tool {
@@ -11,19 +12,8 @@ namespace {
 constexpr unsigned kLastChip = 0x7F;
 constexpr unsigned kRegisters = 256;
 
-// How a probe of a chip ended. Only a chip that did not answer is "no device
-// there": a device error or no acknowledge in the error reply, or, where the
-// platform passes no error reply (Windows), the device-error status itself.
-enum class Probe { Answered, Absent, Failed };
-
-Probe ProbeResult(const Response& response) {
-  if (response.Succeeded()) return Probe::Answered;
-  if (response.status != kStatusIoDeviceError) return Probe::Failed;
-  if (response.errorReply.size() != kSmbErrorReplyLength) return Probe::Absent;
-  const uint8_t result = response.errorReply[0];
-  return result == kResultNoAcknowledge || result == kResultDeviceError ? Probe::Absent
-                                                                        : Probe::Failed;
-}
+using decode::Probe;
+using decode::ProbeResult;
 
 // Says why a scan or dump stopped; the exit status.
 int Stopped(Command& c, const Response& response, const std::string& what) {
@@ -63,9 +53,9 @@ int Detect(Command& c) {
     // for chips that only answer register reads.
     Response r = c.Driver().ReceiveBytes(address, 1);
     Probe probe = ProbeResult(r);
-    if (probe == Probe::Absent) probe = ProbeResult(r = c.Driver().ReadWithCommand(address, 0, 1));
-    if (probe == Probe::Failed) return Stopped(c, r, "Probe of chip " + Hex2(chip));
-    found[chip] = probe == Probe::Answered;
+    if (probe == Probe::kAbsent) probe = ProbeResult(r = c.Driver().ReadWithCommand(address, 0, 1));
+    if (probe == Probe::kFailed) return Stopped(c, r, "Probe of chip " + Hex2(chip));
+    found[chip] = probe == Probe::kAnswered;
   }
   c.Out() << DetectGrid(found, *first, *last);
   return kExitOk;
@@ -194,12 +184,12 @@ int Dump(Command& c) {
   for (unsigned reg = first; reg <= last; ++reg) {
     const Response r = c.Driver().ReadWithCommand(*chip, static_cast<uint8_t>(reg), count);
     const Probe probe = ProbeResult(r);
-    if (probe == Probe::Failed) {
+    if (probe == Probe::kFailed) {
       // What was read before the failure is shown, then why it stopped.
       if (reg > first) PrintDump(c, mode == "w", values, first, reg - 1);
       return Stopped(c, r, "Read of register " + Hex2(reg));
     }
-    if (probe == Probe::Answered) {
+    if (probe == Probe::kAnswered) {
       values[reg] = static_cast<uint16_t>(r.reply[0] | (count == 2 ? r.reply[1] << 8 : 0));
     }
   }

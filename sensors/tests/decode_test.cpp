@@ -1,0 +1,139 @@
+// The decoders on register and SPD images, expected values read off the
+// JEDEC layouts.
+#include <gtest/gtest.h>
+
+#include "board/ddr4_module.h"
+#include "board/hardware_monitor.h"
+#include "decode/chip_tables.h"
+#include "decode/spd.h"
+
+namespace omzi2c::decode {
+namespace {
+
+using Alarms = std::vector<std::string>;
+
+TEST(DecodeJc42, TemperatureLimitsAndFlags) {
+  const struct {
+    uint16_t ambient;
+    double celsius;
+    Alarms alarms;
+  } cases[] = {
+      {0x0226, 34.375, {}},                  // 550 sixteenths
+      {0x3FF0, -1.0, {"low"}},               // 0x1FF0: -16 sixteenths, below-low flag
+      {0xC5F0, 95.0, {"high", "critical"}},  // critical and high flags
+  };
+  for (const auto& c : cases) {
+    const std::vector<Reading> r =
+        DecodeJc42({0x0057, 0, 0x04B0, 0x1FC0, 0x05F0, c.ambient, 0x4F4D, 0x0201});
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_DOUBLE_EQ(*r[0].value, c.celsius);
+    EXPECT_EQ(r[0].alarms, c.alarms) << c.ambient;
+    EXPECT_DOUBLE_EQ(*r[0].high, 75.0);
+    EXPECT_DOUBLE_EQ(*r[0].low, -4.0);
+    EXPECT_DOUBLE_EQ(*r[0].critical, 95.0);
+  }
+  EXPECT_NE(FindTemperatureSensor(0x4F4D, 0x0203), nullptr);  // any revision
+  EXPECT_EQ(FindTemperatureSensor(0x4F4D, 0x0301), nullptr);
+}
+
+TEST(DecodeMonitor, EveryKindOfInputWithItsLimits) {
+  const MonitorFamily& family = MonitorFamilies().at(0);
+  std::array<uint8_t, 256> regs{};
+  const struct {
+    size_t input;
+    uint8_t count, low, high, critical;
+    std::optional<double> value;
+    Alarms alarms;
+  } cases[] = {
+      {3, 189, 170, 207, 0, 12.096, {}},   // +12V: 64 mV a count
+      {0, 60, 67, 82, 0, 0.960, {"low"}},  // Vcore: 16 mV a count
+      {5, 0xFE, 0, 70, 85, -2.0, {}},      // CPU: two's complement degrees
+      {6, 88, 0, 70, 85, 88.0, {"high", "critical"}},
+      {8, 135, 241, 0, 0, 1250.0, {}},               // rpm = 1350000 / (count * 8)
+      {10, 0xFF, 241, 0, 0, std::nullopt, {"low"}},  // stopped
+  };
+  for (const auto& c : cases) {
+    const MonitorInput& input = family.inputs.at(c.input);
+    regs[input.reg] = c.count;
+    const std::initializer_list<std::pair<int, uint8_t>> limits = {
+        {input.low, c.low}, {input.high, c.high}, {input.critical, c.critical}};
+    for (auto [reg, value] : limits) {
+      if (reg != kNoRegister) regs[static_cast<size_t>(reg)] = value;
+    }
+    const Reading r = DecodeMonitorInput(family, input, regs);
+    ASSERT_EQ(r.value.has_value(), c.value.has_value()) << input.label;
+    if (c.value) {
+      EXPECT_NEAR(*r.value, *c.value, 1e-9) << input.label;
+    }
+    EXPECT_EQ(r.alarms, c.alarms) << input.label;
+  }
+}
+
+TEST(DecodeSpd, Ddr3AndDdr4ModulesAndTheirCrc) {
+  std::vector<uint8_t> image;
+  for (uint8_t byte : board::MemoryModuleSpd(0))
+    image.push_back(byte);
+  std::vector<uint8_t> slower = image;
+  slower[4] = 0x02;   // 1 Gb dies
+  slower[7] = 0x02;   // one rank of x16 devices
+  slower[12] = 0x0C;  // tCK 1.5 ns
+  slower[0] = 0x12;   // CRC over 0-125
+  const struct {
+    std::vector<uint8_t> bytes;
+    uint64_t mb;
+    std::string grade, pc;
+    std::vector<unsigned> clocks;  // tAA, tRCD, tRP, tRAS
+    std::string crcBytes;
+    bool crcOk;
+  } cases[] = {
+      {image, 4096, "DDR3-1600", "PC3-12800", {11, 11, 11, 28}, "0-116", true},
+      {slower, 512, "DDR3-1333", "PC3-10600", {9, 9, 9, 24}, "0-125", false},
+  };
+  for (const auto& c : cases) {
+    const SpdModule m = DecodeSpd(c.bytes);
+    EXPECT_TRUE(m.decoded);
+    EXPECT_EQ(m.type, "DDR3 SDRAM");
+    EXPECT_EQ(m.moduleType, "UDIMM");
+    EXPECT_EQ(m.capacityMb, c.mb);
+    EXPECT_EQ(m.speedGrade, c.grade);
+    EXPECT_EQ(m.pcName, c.pc);
+    EXPECT_EQ(m.casLatencies, (std::vector<unsigned>{5, 6, 7, 8, 9, 10, 11}));
+    for (size_t i = 0; i < c.clocks.size(); ++i)
+      EXPECT_EQ(m.timings.at(i).clocks, c.clocks[i]) << c.grade << " " << m.timings[i].name;
+    EXPECT_DOUBLE_EQ(m.timings.at(0).ns, 13.125);
+    EXPECT_EQ(m.volts, std::vector<double>{1.5});
+    EXPECT_EQ(m.manufacturer, "Micron Technology");
+    EXPECT_EQ(m.part, "OMZ3U1600C11-4G");
+    EXPECT_EQ(m.serial, 0x1A2B3C00u);
+    EXPECT_EQ(m.year, 2015u);
+    EXPECT_EQ(m.week, 32u);
+    ASSERT_EQ(m.crcs.size(), 1u);
+    EXPECT_EQ(m.crcs[0].bytes, c.crcBytes);
+    EXPECT_EQ(m.crcs[0].Ok(), c.crcOk);
+  }
+  std::vector<uint8_t> ddr4;
+  for (uint8_t byte : board::Ddr4ModuleSpd())
+    ddr4.push_back(byte);
+  for (bool corrupt : {false, true}) {
+    ddr4[130] ^= corrupt ? 0x01 : 0x00;  // in the module section
+    const SpdModule m = DecodeSpd(ddr4);
+    EXPECT_EQ(m.capacityMb, 8192u);  // 8 Gb / 8 * 64 / 8 * 1 rank
+    EXPECT_EQ(m.pcName, "PC4-19200");
+    EXPECT_DOUBLE_EQ(m.tckNs, 0.833);  // 7 * 0.125 - 0.042
+    EXPECT_EQ(m.casLatencies, (std::vector<unsigned>{9, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
+    EXPECT_EQ(m.timings.at(0).clocks, 17u);  // tAA 13.75 ns
+    EXPECT_TRUE(m.thermalSensor);
+    EXPECT_EQ(m.manufacturer, "Samsung");
+    EXPECT_EQ(m.part, "OMZ4U2400C17-8G");
+    ASSERT_EQ(m.crcs.size(), 2u);
+    EXPECT_TRUE(m.crcs[0].Ok());
+    EXPECT_EQ(m.crcs[1].Ok(), !corrupt) << m.crcs[1].bytes;
+  }
+  std::vector<uint8_t> ddr5(256, 0);
+  ddr5[2] = 0x12;
+  EXPECT_EQ(DecodeSpd(ddr5).type, "DDR5 SDRAM");
+  EXPECT_FALSE(DecodeSpd(ddr5).decoded);
+}
+
+}  // namespace
+}  // namespace omzi2c::decode
