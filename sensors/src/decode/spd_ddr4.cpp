@@ -10,7 +10,7 @@ namespace {
 
 namespace ddr4 {
 constexpr size_t kModuleType = 3, kDensity = 4, kPackage = 6, kVoltage = 11;
-constexpr size_t kOrganization = 12, kBusWidth = 13, kThermalSensor = 14, kTimebases = 17;
+constexpr size_t kOrganization = 12, kBusWidth = 13, kThermalSensor = 14;
 constexpr size_t kTck = 18, kCas = 20, kCasBytes = 4, kTaa = 24, kTrcd = 25, kTrp = 26;
 constexpr size_t kTrasTrcUpper = 27, kTras = 28, kTrc = 29, kTrfc1 = 30, kTfawUpper = 36;
 constexpr size_t kTfaw = 37, kTrrdS = 38, kTrrdL = 39, kTwrUpper = 41, kTwr = 42;
