@@ -183,8 +183,7 @@ TEST(ToolForms, TheFormsPeopleType) {
       {{"--list-faults"}, 0, "", "not-idle\tthe start-port host", ""},
       {{"--list-faults"}, 0, "", "[Chipset 2, 3]\n", ""},
       {{"--chipset", "2", "--list-faults"}, 0, "", "alert\t", "not-idle"},
-      {{"--chipset", "10", "--list-faults"}, 0, "", "address not acknowledged) [Chipset 10]\n",
-       "[Chipset ]"},
+      {{"--chipset", "10", "--list-faults"}, 0, "", "acknowledged) [Chipset 10]\n", "[Chipset ]"},
       {{"info"}, 0, "", "host: PCI 00:1f.3\n", ""},
       {{"--chipset", "9", "--func", "4", "info"}, 0, "", "host: PCI 00:1f.4\n", ""},
   });

@@ -183,7 +183,7 @@ OMZI2C_STATIC_ASSERT(offsetof(OMZI2C_PORT_REQUEST, value) == OMZI2C_PORT_VALUE_O
 #define OMZI2C_STATUS_NO_SUCH_DEVICE 0xC000000Eu
 #define OMZI2C_STATUS_INVALID_DEVICE_REQUEST 0xC0000010u
 #define OMZI2C_STATUS_MUTANT_NOT_OWNED 0xC0000046u  // bus event could not be opened
-#define OMZI2C_STATUS_IO_TIMEOUT 0xC00000B5u         // the bus was not free within 30 s
+#define OMZI2C_STATUS_IO_TIMEOUT 0xC00000B5u        // the bus was not free within 30 s
 #define OMZI2C_STATUS_NOT_SUPPORTED 0xC00000BBu
 #define OMZI2C_STATUS_CANCELLED 0xC0000120u  // the caller's thread ended while it waited
 #define OMZI2C_STATUS_REGISTRY_CORRUPT 0xC000014Cu
