@@ -118,6 +118,18 @@ unsigned Bcd(uint8_t byte) {
   return (byte >> 4) * 10 + (byte & 0x0F);
 }
 
+void DecodeIdentity(const std::vector<uint8_t>& b, const IdentityLayout& at, SpdModule* m) {
+  constexpr unsigned kCenturyYear = 2000;  // the year byte counts from 2000
+  m->manufacturerBank = (b[at.makerBank] & 0x7F) + 1u;
+  m->manufacturerCode = b[at.makerCode];
+  m->manufacturer = ModuleMaker(m->manufacturerBank, m->manufacturerCode);
+  m->part = Text(b, at.part, at.partLength);
+  m->serial = static_cast<uint32_t>(b[at.serial] << 24 | b[at.serial + 1] << 16 |
+                                    b[at.serial + 2] << 8 | b[at.serial + 3]);
+  m->year = kCenturyYear + Bcd(b[at.year]);
+  m->week = Bcd(b[at.week]);
+}
+
 SpdCrc Crc(const std::vector<uint8_t>& bytes, size_t first, size_t count, size_t at) {
   SpdCrc crc;
   crc.bytes = std::to_string(first) + "-" + std::to_string(first + count - 1);

@@ -80,6 +80,11 @@ void SetSpeed(double tckNs, const char* prefix, const char* pcPrefix, SpdModule*
 unsigned Clocks(double ns, double tckNs);
 std::string Text(const std::vector<uint8_t>& bytes, size_t first, size_t count);
 unsigned Bcd(uint8_t byte);
+// Where a memory type keeps the maker, date, serial number and part number.
+struct IdentityLayout {
+  size_t makerBank, makerCode, year, week, serial, part, partLength;
+};
+void DecodeIdentity(const std::vector<uint8_t>& bytes, const IdentityLayout& at, SpdModule* module);
 SpdCrc Crc(const std::vector<uint8_t>& bytes, size_t first, size_t count, size_t at);
 }  // namespace spd_detail
 

@@ -19,7 +19,6 @@ constexpr size_t kMakerBank = 117, kMakerCode = 118, kYear = 120, kWeek = 121, k
 constexpr size_t kCrc = 126, kPart = 128, kPartLength = 18;
 constexpr size_t kShortCrc = 117, kLongCrc = 126;
 constexpr unsigned kFirstCas = 4;
-constexpr unsigned kCenturyYear = 2000;
 }  // namespace ddr3
 
 const char* const kModuleTypes[] = {"unknown",      "RDIMM",        "UDIMM",        "SO-DIMM",
@@ -96,24 +95,16 @@ void DecodeGeometry(const std::vector<uint8_t>& b, SpdModule* m) {
   m->thermalSensor = (b[ddr3::kThermalSensor] & 0x80) != 0;
 }
 
-void DecodeIdentity(const std::vector<uint8_t>& b, SpdModule* m) {
-  m->manufacturerBank = (b[ddr3::kMakerBank] & 0x7F) + 1u;
-  m->manufacturerCode = b[ddr3::kMakerCode];
-  m->manufacturer = ModuleMaker(m->manufacturerBank, m->manufacturerCode);
-  m->part = Text(b, ddr3::kPart, ddr3::kPartLength);
-  m->serial = static_cast<uint32_t>(b[ddr3::kSerial] << 24 | b[ddr3::kSerial + 1] << 16 |
-                                    b[ddr3::kSerial + 2] << 8 | b[ddr3::kSerial + 3]);
-  m->year = ddr3::kCenturyYear + Bcd(b[ddr3::kYear]);
-  m->week = Bcd(b[ddr3::kWeek]);
-}
-
 }  // namespace
 
 void DecodeDdr3(const std::vector<uint8_t>& bytes, SpdModule* module) {
   module->decoded = true;
   DecodeGeometry(bytes, module);
   DecodeTimings(bytes, ReadTimebases(bytes), module);
-  DecodeIdentity(bytes, module);
+  DecodeIdentity(bytes,
+                 {ddr3::kMakerBank, ddr3::kMakerCode, ddr3::kYear, ddr3::kWeek, ddr3::kSerial,
+                  ddr3::kPart, ddr3::kPartLength},
+                 module);
   // Byte 0 bit 7: the CRC covers bytes 0-116 only, else 0-125.
   const size_t covered = (bytes[ddr3::kCrcCoverage] & 0x80) ? ddr3::kShortCrc : ddr3::kLongCrc;
   module->crcs.push_back(Crc(bytes, 0, covered, ddr3::kCrc));

@@ -21,7 +21,6 @@ constexpr size_t kMakerBank = 320, kMakerCode = 321, kYear = 323, kWeek = 324;
 constexpr size_t kSerial = 325, kPart = 329, kPartLength = 20;
 constexpr unsigned kFirstCas = 7, kHighFirstCas = 23;
 constexpr double kMediumNs = 0.125, kFineNs = 0.001;
-constexpr unsigned kCenturyYear = 2000;
 }  // namespace ddr4
 
 const char* const kModuleTypes[] = {
@@ -85,24 +84,16 @@ void DecodeGeometry(const std::vector<uint8_t>& b, SpdModule* m) {
   m->thermalSensor = (b[ddr4::kThermalSensor] & 0x80) != 0;
 }
 
-void DecodeIdentity(const std::vector<uint8_t>& b, SpdModule* m) {
-  m->manufacturerBank = (b[ddr4::kMakerBank] & 0x7F) + 1u;
-  m->manufacturerCode = b[ddr4::kMakerCode];
-  m->manufacturer = ModuleMaker(m->manufacturerBank, m->manufacturerCode);
-  m->part = Text(b, ddr4::kPart, ddr4::kPartLength);
-  m->serial = static_cast<uint32_t>(b[ddr4::kSerial] << 24 | b[ddr4::kSerial + 1] << 16 |
-                                    b[ddr4::kSerial + 2] << 8 | b[ddr4::kSerial + 3]);
-  m->year = ddr4::kCenturyYear + Bcd(b[ddr4::kYear]);
-  m->week = Bcd(b[ddr4::kWeek]);
-}
-
 }  // namespace
 
 void DecodeDdr4(const std::vector<uint8_t>& bytes, SpdModule* module) {
   module->decoded = true;
   DecodeGeometry(bytes, module);
   DecodeTimings(bytes, module);
-  DecodeIdentity(bytes, module);
+  DecodeIdentity(bytes,
+                 {ddr4::kMakerBank, ddr4::kMakerCode, ddr4::kYear, ddr4::kWeek, ddr4::kSerial,
+                  ddr4::kPart, ddr4::kPartLength},
+                 module);
   module->crcs.push_back(Crc(bytes, 0, ddr4::kBaseLength, ddr4::kBaseCrc));
   module->crcs.push_back(Crc(bytes, ddr4::kModuleSection, ddr4::kModuleLength, ddr4::kModuleCrc));
 }
