@@ -36,14 +36,17 @@ function(omzi2c_image_imports headers out)
   string(SUBSTRING "${headers}" ${start} -1 tables)
   # The import tables end where objdump's next part begins.
   string(REGEX REPLACE "\n\n[A-Z][^\n]*\n.*$" "" tables "${tables}")
-  # In order: each DLL's name, then a row per routine imported from it.
-  string(REGEX MATCHALL "DLL Name: [^\n]+|\n\t[0-9a-fA-F]+\t[^\n]*" rows "${tables}")
+  # In order, each indented by a tab: a DLL's name, a heading, then one row
+  # per routine imported from it. Any other row (an import by ordinal) stops.
+  string(REGEX MATCHALL "\n\t[^\n]*" rows "${tables}")
   set(imports)
   set(dll "")
   foreach(row IN LISTS rows)
-    if(row MATCHES "^DLL Name: (.+)$")
+    if(row MATCHES "^\n\tDLL Name: (.+)$")
       string(STRIP "${CMAKE_MATCH_1}" dll)
       string(TOLOWER "${dll}" dll)
+    elseif(row MATCHES "^\n\tvma:")
+      continue()
     elseif(dll AND row MATCHES "^\n\t[0-9a-fA-F]+\t +[0-9]+ +([A-Za-z_][A-Za-z0-9_@?$]*)[ \t]*$")
       list(APPEND imports "${dll}!${CMAKE_MATCH_1}")
     else()
