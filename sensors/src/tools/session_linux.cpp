@@ -147,9 +147,19 @@ bool ResolveParameters(const GlobalOptions& options, Parameters* parameters, std
   return true;
 }
 
-// The board of the configured kind, with its controller's own identity:
-// parameters naming another controller do not find it, as on a real board.
+// The board is the hardware and the parameters only configure the driver:
+// the board whose controller has the configured IDs (a wrong Chipset then
+// fails as it would on that board), else the board of the configured kind,
+// where parameters naming another controller do not find it.
 board::BoardConfig BoardFor(const Parameters& parameters) {
+  const uint32_t vid = parameters.Get("VID").value_or(0);
+  const uint32_t did = parameters.Get("DID").value_or(0);
+  std::vector<board::BoardConfig> boards{board::HostAtFunction4Config()};
+  for (uint32_t kind = kFirstChipset; kind <= kLastChipset; ++kind)
+    boards.push_back(board::ConfigForKind(static_cast<int>(kind)));
+  for (const board::BoardConfig& config : boards) {
+    if (config.vendorId == vid && config.deviceId == did) return config;
+  }
   return board::ConfigForKind(static_cast<int32_t>(parameters.Get("Chipset").value_or(11)));
 }
 
