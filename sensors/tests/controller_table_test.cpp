@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -55,8 +56,10 @@ TEST(ControllerTable, SuggestsWhatTheRowsServeAndExplainsWhatTheyDoNot) {
   EXPECT_EQ(FindController(0x8086, 0x2918), nullptr);  // the ICH9's LPC bridge is no host
 
   std::set<uint32_t> ids;
+  int tested = 0;
   for (const KnownController& c : omzi2c::decode::KnownControllers()) {
     EXPECT_TRUE(ids.insert(c.deviceId << 16 | c.vendorId).second) << c.name;
+    tested += c.tested;
     const auto suggestion = omzi2c::decode::Suggest(c);
     if (!suggestion) {
       EXPECT_EQ(c.chipsets, 0u) << c.name;
@@ -67,6 +70,7 @@ TEST(ControllerTable, SuggestsWhatTheRowsServeAndExplainsWhatTheyDoNot) {
     EXPECT_EQ(suggestion->hostFunction.has_value(), c.function != RowFunction(c.suggested))
         << c.name;
   }
+  EXPECT_EQ(tested, 2);  // the two QEMU machines' hosts
 }
 
 std::string FirstModuleByte() {
@@ -226,6 +230,22 @@ TEST(ToolPci, MarksWhatDiscoveryCannotReachOrDoesNotPick) {
     EXPECT_EQ(RunCommand({"pci"}, sessions, options, {in, json, err}), kExitOk);
     EXPECT_TRUE(Contains(json.str(), "\"chipset\": 2,")) << json.str();
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The README's table of supported controllers is the code's table.
+TEST(ControllerTable, TheReadmeShowsTheCodesTable) {
+  const std::string here = __FILE__;
+  std::ifstream file(here.substr(0, here.rfind('/')) + "/../../README.md");
+  ASSERT_TRUE(file) << "README.md not found beside the sources";
+  const std::string readme((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+  EXPECT_TRUE(Contains(readme, omzi2c::decode::ControllersMarkdown()))
+      << "README.md lacks the table; it reads:\n"
+      << omzi2c::decode::ControllersMarkdown();
 }
 
 }  // namespace

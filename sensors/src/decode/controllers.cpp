@@ -1,5 +1,7 @@
 #include "decode/controllers.h"
 
+#include <cstdio>
+
 namespace omzi2c::decode {
 
 namespace {
@@ -56,7 +58,7 @@ KnownController Simulated(uint16_t device, uint32_t code, const char* name) {
           name,
           ChipsetBit(code),
           code,
-          true,
+          false,
           true,
           "a made-up identity of the simulated board"};
 }
@@ -172,6 +174,24 @@ std::string ChipsetList(uint32_t chipsets) {
   for (uint32_t code = kFirstChipset; code <= kLastChipset; ++code) {
     if (!(chipsets & ChipsetBit(code))) continue;
     text += (text.empty() ? "" : ", ") + std::to_string(code);
+  }
+  return text;
+}
+
+std::string ControllersMarkdown() {
+  std::string text =
+      "| VID:DID | controller | at function | Chipset | also served by | remark |\n"
+      "|---|---|---|---|---|---|\n";
+  char ids[16];
+  for (const KnownController& c : KnownControllers()) {
+    std::snprintf(ids, sizeof ids, "%04x:%04x", c.vendorId, c.deviceId);
+    const auto suggestion = Suggest(c);
+    const uint32_t others = c.chipsets & ~(suggestion ? ChipsetBit(suggestion->chipset) : 0);
+    std::string remark = c.note;
+    if (c.tested) remark = "tested (QEMU)";
+    text += std::string("| ") + ids + " | " + c.name + " | " + std::to_string(c.function) + " | " +
+            (suggestion ? SuggestionText(*suggestion) : "not served") + " | " +
+            ChipsetList(others) + " | " + remark + " |\n";
   }
   return text;
 }

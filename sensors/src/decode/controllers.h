@@ -56,4 +56,7 @@ std::string SuggestionText(const ChipsetSuggestion& suggestion);
 // "2, 3" for a bit set of codes.
 std::string ChipsetList(uint32_t chipsets);
 
+// The table as the README shows it (Markdown), one row per controller.
+std::string ControllersMarkdown();
+
 }  // namespace omzi2c::decode
