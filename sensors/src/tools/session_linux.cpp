@@ -147,20 +147,24 @@ bool ResolveParameters(const GlobalOptions& options, Parameters* parameters, std
   return true;
 }
 
-// The board is the hardware and the parameters only configure the driver:
-// the board whose controller has the configured IDs (a wrong Chipset then
-// fails as it would on that board), else the board of the configured kind,
-// where parameters naming another controller do not find it.
+// The board of the configured kind, whose controller carries the IDs of a
+// real controller of that kind (or the board of a Chipset 2 host at
+// function 4, for its IDs). Parameters naming other IDs get the kind's host
+// with those IDs at bus 0, device 0x1f, found through Func.
 board::BoardConfig BoardFor(const Parameters& parameters) {
+  const int chipset = static_cast<int32_t>(parameters.Get("Chipset").value_or(11));
   const uint32_t vid = parameters.Get("VID").value_or(0);
   const uint32_t did = parameters.Get("DID").value_or(0);
-  std::vector<board::BoardConfig> boards{board::HostAtFunction4Config()};
-  for (uint32_t kind = kFirstChipset; kind <= kLastChipset; ++kind)
-    boards.push_back(board::ConfigForKind(static_cast<int>(kind)));
-  for (const board::BoardConfig& config : boards) {
+  for (const board::BoardConfig& config :
+       {board::ConfigForKind(chipset), board::HostAtFunction4Config()}) {
     if (config.vendorId == vid && config.deviceId == did) return config;
   }
-  return board::ConfigForKind(static_cast<int32_t>(parameters.Get("Chipset").value_or(11)));
+  board::BoardConfig config;
+  config.chipset = chipset;
+  config.vendorId = static_cast<uint16_t>(vid);
+  config.deviceId = static_cast<uint16_t>(did);
+  config.function = static_cast<uint8_t>(parameters.Get("Func").value_or(0) & 0x07);
+  return config;
 }
 
 class InProcessSession : public Session {
