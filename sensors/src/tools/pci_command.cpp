@@ -1,6 +1,8 @@
 // The PCI listing with the Chipset the table of known controllers suggests,
 // and the .reg lines for one function.
+#if !defined(_WIN32)
 #include <dirent.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
@@ -105,6 +107,7 @@ bool ScanPorts(Command& c, std::vector<Function>* functions) {
   return true;
 }
 
+#if !defined(_WIN32)
 uint32_t LittleEndian(const unsigned char* bytes) {
   return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
@@ -139,6 +142,7 @@ bool ScanSysfs(const std::string& sysfs, std::vector<Function>* functions) {
     functions->push_back(f);
   return true;
 }
+#endif
 
 std::string IdText(uint32_t id) {
   char text[16];
