@@ -69,6 +69,9 @@ struct OptionalValue {
 
 NTSTATUS NTAPI StoreOptionalValue(PWSTR, ULONG valueType, PVOID valueData, ULONG valueLength, PVOID,
                                   PVOID entryContext) {
+  // Some registry implementations report a missing value without a
+  // default as a call with type REG_NONE.
+  if (valueType == REG_NONE) return STATUS_SUCCESS;
   OptionalValue* value = static_cast<OptionalValue*>(entryContext);
   value->Present = true;
   value->Dword = valueType == REG_DWORD && valueLength == sizeof(ULONG);
@@ -112,8 +115,10 @@ bool ReadHostFunction(PUNICODE_STRING servicePath) {
   const NTSTATUS status = RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL,
                                                  path, table, nullptr, nullptr);
   ExFreePool(path);
-  if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND) return false;
+  // A value that is not there may fail the query: only a value the query
+  // routine saw counts.
   if (!value.Present) return true;
+  if (!NT_SUCCESS(status)) return false;
   if (!value.Dword || value.Value > kLastFunction) return false;
   Controller.HostFunctionSet = TRUE;
   Controller.HostFunction = static_cast<UCHAR>(value.Value);
