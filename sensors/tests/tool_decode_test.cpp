@@ -62,7 +62,7 @@ TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
       {{"--fault", "nak", "spd"}, 2, "no memory module answers at 0x50-0x57", ""},
       {{"spd", "0x60"}, 1, "memory modules sit at 0x50-0x57", ""},
       {{"sensors", "0x18"}, 1, "sensors takes no arguments", ""},
-      {{"--json", "detect"}, 1, "--json applies to sensors and spd only", ""},
+      {{"--json", "detect"}, 1, "--json applies to sensors, spd and pci only", ""},
   });
 }
 

@@ -185,7 +185,7 @@ TEST(ToolForms, TheFormsPeopleType) {
       {{"--chipset", "2", "--list-faults"}, 0, "", "alert\t", "not-idle"},
       {{"--chipset", "10", "--list-faults"}, 0, "", "acknowledged) [Chipset 10]\n", "[Chipset ]"},
       {{"info"}, 0, "", "host: PCI 00:1f.3\n", ""},
-      {{"--chipset", "9", "--func", "4", "info"}, 0, "", "host: PCI 00:1f.4\n", ""},
+      {{"--chipset", "9", "--func", "4", "info"}, 0, "", "host: PCI 00:07.4\n", ""},
   });
 }
 

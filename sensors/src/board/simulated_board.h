@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "board/block_device.h"
+#include "board/board_identities.h"
 #include "board/byte_done_host_model.h"
 #include "board/chunk_buffer_host_model.h"
 #include "board/ddr4_module.h"
@@ -31,6 +32,8 @@
 
 namespace board {
 
+constexpr uint8_t kKindFunction = 0xFF;
+
 struct BoardConfig {
   int chipset = 2;
   uint16_t vendorId = 0x8086;
@@ -39,6 +42,14 @@ struct BoardConfig {
   PciBus bus{0};
   PciDevice device{0x1F};
   uint16_t smbBase = 0x0400;
+  // Where the host sits: kKindFunction for the function the kind's
+  // discovery switches on.
+  uint8_t hostFunction = kKindFunction;
+  uint32_t hostClass = 0;  // 24 bits; 0: the kind's usual class for its function
+  // Other functions of the device. Without one at function 0 a host placed
+  // elsewhere gets a bridge there with its own IDs, as a device must have a
+  // function 0.
+  std::vector<NeighbourFunction> neighbours;
 };
 
 // Addresses of the devices on the simulated SMBus (7-bit).
@@ -116,6 +127,8 @@ class SimulatedBoard {
   ChunkBufferHostModel* ChunkBufferHost() { return chunkBuffer_.get(); }
   EmbeddedControllerModel* EmbeddedController() { return embeddedController_.get(); }
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
+  // A function beside the host (NeighbourFunction), null when none is there.
+  PciFunction* NeighbourAt(uint8_t function) const { return Neighbour(function); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
   Ddr4SpdEeprom& Ddr4Module() { return ddr4_; }
@@ -153,6 +166,8 @@ class SimulatedBoard {
   void SwitchFaults(bool draw);
 
   void PlaceController();
+  void PlaceNeighbours(uint8_t hostFunction);
+  PciFunction* Neighbour(uint8_t function) const;
   void AttachDevices();
   PortHandler* PlacePacedPollHost();
   bool InjectPacedPollFault(const std::string& name, std::string* error);
@@ -174,7 +189,10 @@ class SimulatedBoard {
   std::unique_ptr<ChunkBufferHostModel> chunkBuffer_;
   std::unique_ptr<EmbeddedControllerModel> embeddedController_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
-  std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
+  // Functions with the host's IDs: where Func names another function, and
+  // function 0 when nothing else is there.
+  std::vector<std::unique_ptr<PciFunction>> identityFunctions_;
+  std::vector<std::unique_ptr<PciFunction>> neighbours_;
   std::vector<PciLocation> placed_;
   std::vector<SpdEeprom> modules_;
   Ddr4SpdEeprom ddr4_;

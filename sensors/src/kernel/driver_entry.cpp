@@ -1,8 +1,7 @@
 // The driver's life cycle. Start-up reads six REG_DWORD values from the
-// service key's Parameters subkey, finds and enables the SMBus host when that
-// service is on, then creates the device, its link and (for SMBus service)
-// opens the bus event that every component driving this SMBus shares.
-// Nothing is re-read afterwards.
+// service key's Parameters subkey (and the optional HostFunction), finds and enables the SMBus host
+// when that service is on, then creates the device, its link and (for SMBus service) opens the bus
+// event that every component driving this SMBus shares. Nothing is re-read afterwards.
 #include "driver_entry.h"
 
 #include <omzi2c/omzi2c.h>
@@ -24,6 +23,7 @@ const WCHAR kChipsetName[] = L"Chipset";
 const WCHAR kVendorName[] = L"VID";
 const WCHAR kDeviceName[] = L"DID";
 const WCHAR kFunctionName[] = L"Func";
+const WCHAR kHostFunctionName[] = L"HostFunction";  // optional, no default
 constexpr ULONG kDefaultEnable = 0;
 constexpr ULONG kDefaultChipset = 11;
 constexpr ULONG kDefaultId = 0;
@@ -31,6 +31,7 @@ constexpr ULONG kDefaultFunction = 0xFFFF;
 
 constexpr LONG kChipsetLimit = 11;  // codes from here on are not configurable
 constexpr USHORT kNoFunction = 0xFFFF;
+constexpr ULONG kLastFunction = 7;
 
 // IoCreateSynchronizationEvent giving no event ends start-up with this status;
 // a failure to protect the event ends it with that step's status.
@@ -59,6 +60,71 @@ ULONG CountCharacters(PCWSTR text) {
   return count;
 }
 
+// A value with no default: whether it is there, and of which type.
+struct OptionalValue {
+  bool Present;
+  bool Dword;  // a four-byte REG_DWORD
+  ULONG Value;
+};
+
+NTSTATUS NTAPI StoreOptionalValue(PWSTR, ULONG valueType, PVOID valueData, ULONG valueLength, PVOID,
+                                  PVOID entryContext) {
+  // Some registry implementations report a missing value without a
+  // default as a call with type REG_NONE.
+  if (valueType == REG_NONE) return STATUS_SUCCESS;
+  OptionalValue* value = static_cast<OptionalValue*>(entryContext);
+  value->Present = true;
+  value->Dword = valueType == REG_DWORD && valueLength == sizeof(ULONG);
+  if (value->Dword) RtlCopyMemory(&value->Value, valueData, sizeof(ULONG));
+  return STATUS_SUCCESS;
+}
+
+// The service key path followed by the Parameters suffix, from paged pool;
+// null when the pool has none. The caller frees it.
+PWSTR ParametersPath(PUNICODE_STRING servicePath, PCWSTR suffix) {
+  // The service key path, the suffix with its terminator, one spare
+  // character. Counted in 32 bits: a 16-bit sum could wrap for a long path
+  // and give a buffer shorter than what is copied into it.
+  const ULONG suffixCharacters = CountCharacters(suffix);
+  const ULONG pathCharacters = servicePath->Length / sizeof(WCHAR);
+  const ULONG size = servicePath->Length + (suffixCharacters + 2) * sizeof(WCHAR);
+  PWSTR path = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, size, kPathBufferTag));
+  if (path == nullptr) return nullptr;
+  RtlZeroMemory(path, size);
+  for (ULONG i = 0; i < pathCharacters; ++i)
+    path[i] = servicePath->Buffer[i];
+  for (ULONG i = 0; i <= suffixCharacters; ++i)
+    path[pathCharacters + i] = suffix[i];
+  return path;
+}
+
+// Reads HostFunction, which has no default: absent, discovery keeps each
+// Chipset's own function. False when it is there but not a REG_DWORD of 0
+// to 7, or cannot be read.
+bool ReadHostFunction(PUNICODE_STRING servicePath) {
+  PWSTR path = ParametersPath(servicePath, kParametersSuffix);
+  if (path == nullptr) return false;
+  OptionalValue value = {false, false, 0};
+  RTL_QUERY_REGISTRY_TABLE table[2];
+  RtlZeroMemory(table, sizeof(table));
+  table[0].QueryRoutine = StoreOptionalValue;
+  table[0].Flags = RTL_QUERY_REGISTRY_NOEXPAND;
+  table[0].Name = const_cast<PWSTR>(kHostFunctionName);
+  table[0].EntryContext = &value;
+  table[0].DefaultType = REG_NONE;
+  const NTSTATUS status = RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL,
+                                                 path, table, nullptr, nullptr);
+  ExFreePool(path);
+  // A value that is not there may fail the query: only a value the query
+  // routine saw counts.
+  if (!value.Present) return true;
+  if (!NT_SUCCESS(status)) return false;
+  if (!value.Dword || value.Value > kLastFunction) return false;
+  Controller.HostFunctionSet = TRUE;
+  Controller.HostFunction = static_cast<UCHAR>(value.Value);
+  return true;
+}
+
 // Reads the controller's configuration; false when it cannot name one.
 bool ReadControllerConfig(PUNICODE_STRING servicePath) {
   Controller.Chipset = static_cast<LONG>(QueryDword(servicePath, kChipsetName, kDefaultChipset));
@@ -66,7 +132,7 @@ bool ReadControllerConfig(PUNICODE_STRING servicePath) {
   Controller.DID = static_cast<USHORT>(QueryDword(servicePath, kDeviceName, kDefaultId));
   Controller.Func = static_cast<USHORT>(QueryDword(servicePath, kFunctionName, kDefaultFunction));
   return Controller.Chipset < kChipsetLimit && Controller.VID != 0 && Controller.DID != 0 &&
-         Controller.Func != kNoFunction;
+         Controller.Func != kNoFunction && ReadHostFunction(servicePath);
 }
 
 // Opens the bus event, creating it when no other component has. An event
@@ -138,19 +204,8 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
 
 ULONG QueryParameter(PUNICODE_STRING servicePath, PCWSTR suffix, PCWSTR valueName,
                      ULONG defaultType, ULONG defaultLength, ULONG defaultValue) {
-  // The service key path, the suffix with its terminator, one spare
-  // character. Counted in 32 bits: a 16-bit sum could wrap for a long path
-  // and give a buffer shorter than what is copied into it.
-  const ULONG suffixCharacters = CountCharacters(suffix);
-  const ULONG pathCharacters = servicePath->Length / sizeof(WCHAR);
-  const ULONG size = servicePath->Length + (suffixCharacters + 2) * sizeof(WCHAR);
-  PWSTR path = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, size, kPathBufferTag));
+  PWSTR path = ParametersPath(servicePath, suffix);
   if (path == nullptr) return defaultValue;
-  RtlZeroMemory(path, size);
-  for (ULONG i = 0; i < pathCharacters; ++i)
-    path[i] = servicePath->Buffer[i];
-  for (ULONG i = 0; i <= suffixCharacters; ++i)
-    path[pathCharacters + i] = suffix[i];
 
   // Preset: a missing optional key is no failure but writes nothing. The
   // value goes through StoreDwordValue rather than a direct query, which

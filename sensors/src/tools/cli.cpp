@@ -46,7 +46,7 @@ const char kOverview[] =
     "                      installed driver is the host's only driver: nothing to\n"
     "                      check)\n"
     "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
-    "  --json              sensors and spd: print one JSON document\n"
+    "  --json              sensors, spd and pci: print one JSON document\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"
     "  -V, --version       the tool's version\n"
     "  --                  the arguments that follow are not options\n"

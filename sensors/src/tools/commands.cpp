@@ -57,12 +57,20 @@ const std::vector<CommandInfo> kCommands = {
      "Prints the status (value and name), the transferred length and the reply\n"
      "bytes. INPUT-HEX is hex bytes (\"\" for none), e.g. a0100000020000000000000000.\n"},
     {"info", "info", "show parameters, controller found and services enabled", ""},
-    {"pci", "pci [BB:DD.F [CHIPSET]]", "list PCI functions; the .reg lines for one",
-     "Lists the PCI functions of buses 0-6, read through ports 0xCF8/0xCFC with\n"
-     "the driver's port requests (the port service must be on), and marks SMBus\n"
-     "controllers (class 0x0c05). With BB:DD.F (hex, as 00:1f.3), prints the\n"
-     "driver's parameters for that function as a .reg file; CHIPSET (1-10) fills\n"
-     "in the host kind, which cannot be detected.\n"},
+    {"pci", "pci [BB:DD.F [CHIPSET]]",
+     "list PCI functions and their Chipset; the .reg lines for one",
+     "Lists the PCI functions, read through ports 0xCF8/0xCFC with the driver's\n"
+     "port requests (the port service must be on; with --board ports, from the\n"
+     "kernel's sysfs instead), and for each SMBus host controller the tool knows,\n"
+     "whatever its class, the Chipset to configure (with HostFunction where the\n"
+     "host sits at another function than the code's), or 'not served' and why.\n"
+     "A class 0x0c05 (SMBus) function it does not know is 'unknown': its kind\n"
+     "cannot be detected. Hosts on buses above 6, which the driver does not\n"
+     "search, and a second function with the same IDs, which it does not pick,\n"
+     "are marked. With BB:DD.F (hex, as 00:1f.3), prints the driver's parameters\n"
+     "for that function as a .reg file, with the suggested Chipset or CHIPSET\n"
+     "(1-10), which an unknown or unserved controller needs. With --json, the\n"
+     "listing as one JSON document.\n"},
     {"sensors", "sensors", "show what the known sensor chips and memory modules read",
      "Reads, never writes, the addresses where known chips live: JC-42.4\n"
      "temperature sensors (0x18-0x1f), the board's hardware monitor and the\n"
@@ -137,8 +145,8 @@ int RunCommand(const std::vector<std::string>& words, SessionSource& sessions,
     return kExitOk;
   }
   if (TakesChipFirst(words[0]) && ExplainBusNumber(words[0], args, io.err)) return kExitUsage;
-  if (options.json && words[0] != "sensors" && words[0] != "spd") {
-    io.err << "Error: --json applies to sensors and spd only\n";
+  if (options.json && words[0] != "sensors" && words[0] != "spd" && words[0] != "pci") {
+    io.err << "Error: --json applies to sensors, spd and pci only\n";
     return kExitUsage;
   }
   Command command(*info, args, sessions, options, io);

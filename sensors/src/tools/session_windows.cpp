@@ -22,7 +22,7 @@ namespace {
 
 const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters";
 const char* const kParameterNames[] = {
-    "ISAPortDriverEnable", "I2CDriverEnable", "Chipset", "VID", "DID", "Func"};
+    "ISAPortDriverEnable", "I2CDriverEnable", "Chipset", "VID", "DID", "Func", "HostFunction"};
 
 constexpr LONG kObjectNameNotFound = static_cast<LONG>(0xC0000034);
 
@@ -102,8 +102,9 @@ class DeviceSession : public Session {
                       (present ? Hex8(value) : std::string("(absent)")));
     }
     RegCloseKey(key);
-    DWORD chipset = 0;
-    const auto function = ReadParameter("Chipset", &chipset) ? HostFunction(chipset) : std::nullopt;
+    DWORD chipset = 0, hostFunction = 0;
+    auto function = ReadParameter("Chipset", &chipset) ? HostFunction(chipset) : std::nullopt;
+    if (function && ReadParameter("HostFunction", &hostFunction)) function = hostFunction;
     if (function) {
       lines.push_back("host: function " + std::to_string(*function) +
                       " of the PCI device VID, DID and Func locate");

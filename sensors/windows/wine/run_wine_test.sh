@@ -220,7 +220,7 @@ done)
 dword() { printf 'dword:%08x' "$(($1 & 0xFFFFFFFF))"; }
 
 # A .reg file with the INF's Parameters changed by NAME=VALUE words
-# (NAME=absent leaves the value out).
+# (NAME=absent leaves the value out; a NAME the INF lacks is added).
 write_parameters() {
   local file=$1; shift
   {
@@ -231,6 +231,11 @@ write_parameters() {
       done
       [ "$value" = absent ] && continue
       printf '"%s"=%s\r\n' "$name" "$(dword "$value")"
+    done
+    # Values the INF does not install (HostFunction) are added as given.
+    for change in "$@"; do
+      echo "$INF_PARAMETERS" | grep -q "^${change%%=*} " && continue
+      printf '"%s"=%s\r\n' "${change%%=*}" "$(dword "${change#*=}")"
     done
   } > "$file"
 }
@@ -517,6 +522,10 @@ run_case bad-chipset "$SMB Chipset=11" "" ""
 run_case chipset-absent "$SMB Chipset=absent" "" ""
 run_case func-absent "$SMB Chipset=2 Func=absent" "" ""
 run_case controller-absent "$SMB Chipset=0" "" ""
+# HostFunction naming the host's own function changes nothing; above 7 it
+# stops the start.
+run_case host-function-own "$SMB Chipset=2 HostFunction=3" "" "smbus.txt"
+run_case host-function-8 "$SMB Chipset=2 HostFunction=8" "" ""
 # The controller's device is not on the bus: the board carries another
 # device ID than the Parameters name (STATUS_NO_SUCH_DEVICE).
 run_case controller-not-on-bus "$SMB Chipset=2" "did=0x2931" "" expect=c000000e
