@@ -12,6 +12,7 @@
 // clocks rounded up (never a count wrapped round from a negative time), a
 // speed grade only from a positive tCK, a temperature within the 13-bit
 // range of the sensor's format and a monitor reading that is a number.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -80,6 +81,8 @@ void DecodeModule(const uint8_t* data, size_t size) {
   read.address = 0x50;
   read.bytes.assign(data + (length ? kImageAt : 0), data + (length ? kImageAt + length : 0));
   read.module = decode::DecodeSpd(read.bytes);
+  if (read.module.decoded && length < decode::SpdSize(read.module.typeCode))
+    Broken("a module decoded from fewer bytes than its type has");
   CheckModule(read.module);
   tool::ModuleLine(read);
   tool::ModuleText(read);
