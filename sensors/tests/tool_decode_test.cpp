@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
+#include <regex>
 
 #ifdef OMZI2C_HAVE_JSON
 #include <nlohmann/json.hpp>
@@ -67,18 +67,14 @@ TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
   });
 }
 
-// The address bytes of the SMBus writes (read bit clear) the driver sent
-// to the Chipset 2 host's address register after the first request's
-// completion.
+// The address bytes of the SMBus writes (read bit clear) sent to the
+// Chipset 2 host's address register after the first request's completion.
 std::vector<std::string> WritesAfterFirstRequest(const std::string& trace) {
-  std::istringstream lines(trace.substr(trace.find("trace done")));
-  const std::string address = "trace out8 0x0404 0x";
+  const std::regex write("trace out8 0x0404 0x([0-9a-f][02468ace])\n");
   std::vector<std::string> writes;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind(address, 0) != 0) continue;
-    const std::string value = line.substr(address.size());
-    if (std::stoul(value, nullptr, 16) % 2 == 0) writes.push_back(value);
-  }
+  const std::string after = trace.substr(trace.find("trace done"));
+  for (std::sregex_iterator it(after.begin(), after.end(), write), end; it != end; ++it)
+    writes.push_back((*it)[1]);
   return writes;
 }
 
