@@ -135,5 +135,114 @@ TEST(DecodeSpd, Ddr3AndDdr4ModulesAndTheirCrc) {
   EXPECT_FALSE(DecodeSpd(ddr5).decoded);
 }
 
+template <size_t N>
+std::vector<uint8_t> Bytes(const std::array<uint8_t, N>& bytes) {
+  return {bytes.begin(), bytes.end()};
+}
+
+std::vector<uint8_t> Image(bool ddr4) {
+  return ddr4 ? Bytes(board::Ddr4ModuleSpd()) : Bytes(board::MemoryModuleSpd(0));
+}
+
+// tCK is the medium-timebase count (DDR3 byte 12, DDR4 byte 18, 1/8 ns here)
+// plus its signed fine offset (byte 34, byte 125, 1 ps here): the JEDEC
+// grades' 2.5, 1.875, 1.5, 1.25, 1.071, 0.938, 0.833, 0.75, 0.682 and
+// 0.625 ns, either rounding of 0.9375 and 0.6818 ns, and rates of no grade.
+TEST(DecodeSpd, EveryJedecGradeFromItsStoredTck) {
+  const struct {
+    bool ddr4;
+    uint8_t medium, fine;
+    std::string grade, pc;  // empty: invalid
+  } cases[] = {
+      {false, 0x14, 0x00, "DDR3-800", "PC3-6400"},
+      {false, 0x0F, 0x00, "DDR3-1066", "PC3-8500"},
+      {false, 0x0C, 0x00, "DDR3-1333", "PC3-10600"},
+      {false, 0x0A, 0x00, "DDR3-1600", "PC3-12800"},
+      {false, 0x09, 0xCA, "DDR3-1866", "PC3-14900"},
+      {false, 0x08, 0xC2, "DDR3-2133", "PC3-17000"},
+      {false, 0x08, 0x00, "DDR3-2000", "PC3-16000"},
+      {true, 0x0A, 0x00, "DDR4-1600", "PC4-12800"},
+      {true, 0x09, 0xCA, "DDR4-1866", "PC4-14900"},
+      {true, 0x08, 0xC2, "DDR4-2133", "PC4-17000"},
+      {true, 0x08, 0xC1, "DDR4-2133", "PC4-17000"},
+      {true, 0x07, 0xD6, "DDR4-2400", "PC4-19200"},
+      {true, 0x06, 0x00, "DDR4-2666", "PC4-21300"},
+      {true, 0x06, 0xBC, "DDR4-2933", "PC4-23466"},
+      {true, 0x06, 0xBD, "DDR4-2933", "PC4-23466"},
+      {true, 0x05, 0x00, "DDR4-3200", "PC4-25600"},
+      {true, 0x07, 0x19, "DDR4-2222", "PC4-17700"},
+      {true, 0x00, 0x01, "DDR4-2000000", "PC4-16000000"},
+      {true, 0x00, 0x00, "", ""},
+      {true, 0x00, 0xFF, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> image = Image(c.ddr4);
+    image[c.ddr4 ? 18 : 12] = c.medium;
+    image[c.ddr4 ? 125 : 34] = c.fine;
+    const SpdModule m = DecodeSpd(image);
+    const std::string row = std::to_string(c.medium) + "/" + std::to_string(c.fine);
+    EXPECT_EQ(m.speed.has_value(), !c.grade.empty()) << row;
+    EXPECT_EQ(m.speedGrade, c.grade) << row;
+    EXPECT_EQ(m.pcName, c.pc) << row;
+  }
+}
+
+// Each timing with a fine offset, the medium count and the offset set on
+// their own: ns = count * 0.125 + offset * 0.001 (tRC: plus its upper nibble,
+// 1 on both images, of byte 21 or 27). A negative time has no clock count.
+TEST(DecodeSpd, EveryFineOffsetCounts) {
+  const struct {
+    bool ddr4;
+    size_t mediumAt;
+    uint8_t medium;
+    size_t fineAt;
+    uint8_t fine;
+    std::string name;
+    double ns;
+  } cases[] = {
+      {false, 12, 0x0A, 34, 0xF6, "tCK", 1.240},     {false, 16, 0x69, 35, 0xF6, "tAA", 13.115},
+      {false, 18, 0x69, 36, 0x0A, "tRCD", 13.135},   {false, 20, 0x69, 37, 0xC5, "tRP", 13.066},
+      {false, 23, 0x81, 38, 0xF6, "tRC", 48.115},    {true, 18, 0x07, 125, 0xD6, "tCK", 0.833},
+      {true, 19, 0x0C, 124, 0xF6, "tCK max", 1.490}, {true, 24, 0x6E, 123, 0xF6, "tAA", 13.740},
+      {true, 25, 0x6E, 122, 0x0A, "tRCD", 13.760},   {true, 26, 0x6E, 121, 0xC5, "tRP", 13.691},
+      {true, 29, 0x6E, 120, 0xF6, "tRC", 45.740},    {true, 38, 0x1B, 119, 0xF6, "tRRD_S", 3.365},
+      {true, 39, 0x28, 118, 0xE7, "tRRD_L", 4.975},  {true, 40, 0x28, 117, 0x9C, "tCCD_L", 4.900},
+      {true, 24, 0x00, 123, 0x80, "tAA", -0.128},    {false, 20, 0x00, 37, 0xFF, "tRP", -0.001},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> image = Image(c.ddr4);
+    image[c.ddr4 ? 125 : 34] = 0;  // tCK without its offset, unless the row sets it
+    image[c.mediumAt] = c.medium;
+    image[c.fineAt] = c.fine;
+    const SpdModule m = DecodeSpd(image);
+    std::optional<double> ns = c.name == "tCK" ? m.tckNs : m.tckMaxNs;
+    for (const SpdTiming& t : m.timings) {
+      if (t.name != c.name) continue;
+      ns = t.ns;
+      EXPECT_EQ(t.clocks.has_value(), c.ns >= 0) << c.name << " " << c.ns;
+    }
+    ASSERT_TRUE(ns.has_value()) << c.name;
+    EXPECT_NEAR(*ns, c.ns, 1e-9) << (c.ddr4 ? "DDR4 " : "DDR3 ") << c.name;
+  }
+}
+
+// DDR3 timebases 6/161 ns and 13/15 ps: one count less 43 fine units is a
+// tCK of 0.4 fs, a rate past any count, as tRFC's 65535 counts (2.4 us) are
+// in clocks; tAA's 105 counts are 9.4 million clocks.
+TEST(DecodeSpd, HostileBytesDecodeAsInvalid) {
+  std::vector<uint8_t> ddr3 = Image(false);
+  const std::pair<size_t, uint8_t> tiny[] = {{9, 0xDF},  {10, 6},    {11, 161},  {12, 1},
+                                             {34, 0xD5}, {24, 0xFF}, {25, 0xFF}, {122, 0xFF}};
+  for (auto [at, value] : tiny)
+    ddr3[at] = value;
+  const SpdModule m = DecodeSpd(ddr3);
+  EXPECT_GT(m.tckNs, 0);
+  EXPECT_EQ(m.speed, std::nullopt);
+  EXPECT_TRUE(m.timings.at(0).clocks.has_value());
+  EXPECT_EQ(m.timings.at(7).name, std::string("tRFC"));
+  EXPECT_EQ(m.timings.at(7).clocks, std::nullopt);
+  EXPECT_EQ(m.serial >> 24, 0xFFu);  // no shift into a sign bit
+}
+
 }  // namespace
 }  // namespace omzi2c::decode

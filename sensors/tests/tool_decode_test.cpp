@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 
 #ifdef OMZI2C_HAVE_JSON
 #include <nlohmann/json.hpp>
@@ -64,6 +65,40 @@ TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
       {{"sensors", "0x18"}, 1, "sensors takes no arguments", ""},
       {{"--json", "detect"}, 1, "--json applies to sensors, spd and pci only", ""},
   });
+}
+
+// The address bytes of the SMBus writes (read bit clear) sent to the
+// Chipset 2 host's address register after the first request's completion.
+std::vector<std::string> WritesAfterFirstRequest(const std::string& trace) {
+  const std::regex write("trace out8 0x0404 0x([0-9a-f][02468ace])\n");
+  std::vector<std::string> writes;
+  const std::string after = trace.substr(trace.find("trace done"));
+  for (std::sregex_iterator it(after.begin(), after.end(), write), end; it != end; ++it)
+    writes.push_back((*it)[1]);
+  return writes;
+}
+
+// The type byte of the board's DDR4 module at 0x54 set first: left DDR4
+// (0x0c), the scans write its page selects, 0x37 (0x6e) then 0x36 (0x6c);
+// as anything else, the module is no DDR4 module and nothing is written.
+TEST(ToolDecode, ScansWriteOnlyThePageSelectsOfADdr4Module) {
+  const struct {
+    std::string commands;
+    std::vector<std::string> writes;
+    std::string shows;
+  } cases[] = {
+      {"set 0x54 2 0x0c\nsensors\n", {"6e", "6c"}, "0x54: DDR4 SDRAM UDIMM, 8 GB, DDR4-2400"},
+      {"set 0x54 2 0xff\nsensors\n", {}, "0x54: unknown memory type 0xff, not decoded"},
+      {"set 0x54 2 0x0b\nsensors\n", {}, "0x54: DDR3 SDRAM"},
+      {"set 0x54 2 0x0c\nspd 0x54\n", {"6e", "6c"}, "Speed grade:        DDR4-2400 (PC4-19200)"},
+      {"set 0x54 2 0xff\nspd 0x54\n", {}, "Memory type:        unknown (0xff)"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Tool({"--trace", "shell"}, c.commands);
+    ASSERT_EQ(run.status, 0) << c.commands << run.err;
+    EXPECT_EQ(WritesAfterFirstRequest(run.err), c.writes) << c.commands;
+    EXPECT_TRUE(Contains(run.out, c.shows)) << c.commands << run.out;
+  }
 }
 
 #ifdef OMZI2C_HAVE_JSON

@@ -14,8 +14,6 @@ std::string Hex(unsigned value, int digits) {
   return text;
 }
 
-constexpr char kUnknownType[] = "unknown";
-
 std::string StoppedAnswering(uint8_t chip) {
   return "chip " + Hex(chip, 2) + " stopped answering; skipped";
 }
@@ -88,16 +86,13 @@ std::optional<std::vector<uint8_t>> ReadBothPages(BusReader& bus, uint8_t chip,
 
 std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip,
                                      std::vector<std::string>* notes) {
-  auto type = bus.Byte(chip, spd::kTypeByte);
+  const auto type = bus.Byte(chip, spd::kTypeByte);
   if (!type) return std::nullopt;
-  // A DDR4 module left on its upper page shows no memory type there: page 0
-  // is selected and the type read again.
-  if (MemoryTypeName(*type) == kUnknownType && bus.Select(spd::kSelectPage0)) {
-    type = bus.Byte(chip, spd::kTypeByte);
-    if (!type) return std::nullopt;
-  }
+  // Page selects reach every module on the bus and whatever else answers at
+  // 0x36 and 0x37: only a module whose type byte says DDR4 has a second page,
+  // and only then is one selected.
   auto bytes = bus.Bytes(chip, 0, spd::kPageSize);
-  if (bytes && SpdSize(*type) > spd::kPageSize) bytes = ReadBothPages(bus, chip, *bytes);
+  if (bytes && *type == spd::kDdr4) bytes = ReadBothPages(bus, chip, *bytes);
   if (!bytes) {
     if (!bus.Failed()) notes->push_back(StoppedAnswering(chip));
     return std::nullopt;

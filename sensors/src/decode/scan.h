@@ -28,9 +28,11 @@ struct ScanResult {
 // Every known chip on the bus. Stops at a bus failure (bus.Failed()).
 ScanResult ScanSensors(BusReader& bus);
 
-// The module at `chip`, all its bytes (DDR4: both pages, page 0 selected
-// again afterwards); empty when nothing answers there or the bus failed,
-// with a note in `notes` when it stopped answering.
+// The module at `chip`, all its bytes; empty when nothing answers there or
+// the bus failed, with a note in `notes` when it stopped answering. Reads
+// only, except for a module whose type byte names DDR4: its upper page is
+// read after a write to the page-1 select address, and page 0 is selected
+// again afterwards.
 std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip, std::vector<std::string>* notes);
 
 }  // namespace omzi2c::decode

@@ -1,6 +1,9 @@
 #include "decode/spd.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <limits>
 
 namespace omzi2c::decode {
 
@@ -27,10 +30,33 @@ const Maker kMakers[] = {
     {2, 0x98, "Kingston"},          {3, 0x9E, "Corsair"}, {5, 0xCD, "G.Skill"},
 };
 
-// Data rates modules are sold at; a computed rate just above one of them
-// (from a tCK rounded down in the bytes) is that grade.
-const unsigned kGrades[] = {800, 1066, 1333, 1600, 1866, 2133, 2400, 2666, 2933, 3200};
-constexpr double kGradeTolerance = 1.01;
+// The JEDEC speed grades: the data rate, the grade's tCK(avg)min as the
+// bytes store it (whole ps) and the module name that goes with it.
+struct SpeedGrade {
+  unsigned rate;
+  double tckNs;
+  const char* pcName;
+};
+const SpeedGrade kDdr3Grades[] = {
+    {800, 2.5, "PC3-6400"},    {1066, 1.875, "PC3-8500"},  {1333, 1.5, "PC3-10600"},
+    {1600, 1.25, "PC3-12800"}, {1866, 1.071, "PC3-14900"}, {2133, 0.938, "PC3-17000"},
+};
+const SpeedGrade kDdr4Grades[] = {
+    {1600, 1.25, "PC4-12800"},  {1866, 1.071, "PC4-14900"}, {2133, 0.938, "PC4-17000"},
+    {2400, 0.833, "PC4-19200"}, {2666, 0.75, "PC4-21300"},  {2933, 0.682, "PC4-23466"},
+    {3200, 0.625, "PC4-25600"},
+};
+// The exact periods (0.9375 ns, 1.0714 ns, ...) are stored rounded to a
+// whole ps, either way; a tCK this close to a grade's is that grade.
+constexpr double kGradeSlackNs = 0.003;
+
+// A non-negative value that fits an unsigned; none otherwise (a negative
+// time, a clock count or rate from a tCK of a few fine units).
+std::optional<unsigned> Whole(double value) {
+  if (!(value >= 0 && value <= std::numeric_limits<unsigned>::max())) return std::nullopt;
+  return static_cast<unsigned>(value);
+}
+
 constexpr uint16_t kCrcPolynomial = 0x1021;
 
 }  // namespace
@@ -40,6 +66,11 @@ std::string MemoryTypeName(uint8_t code) {
     if (t.code == code) return t.name;
   }
   return "unknown";
+}
+
+bool KnownMemoryType(uint8_t code) {
+  return std::any_of(std::begin(kTypes), std::end(kTypes),
+                     [code](const TypeName& t) { return t.code == code; });
 }
 
 size_t SpdSize(uint8_t typeCode) {
@@ -85,24 +116,35 @@ SpdModule DecodeSpd(const std::vector<uint8_t>& bytes) {
 
 namespace spd_detail {
 
-void SetSpeed(double tckNs, const char* prefix, const char* pcPrefix, SpdModule* module) {
+void SetSpeed(double tckNs, Generation generation, SpdModule* module) {
   module->tckNs = tckNs;
-  if (tckNs <= 0) return;
-  const double rate = 2000.0 / tckNs;
-  unsigned speed = static_cast<unsigned>(rate);
-  for (unsigned grade : kGrades) {
-    if (rate >= grade && rate < grade * kGradeTolerance) speed = grade;
+  if (!(tckNs > 0)) return;
+  const bool ddr4 = generation == Generation::kDdr4;
+  const char* prefix = ddr4 ? "DDR4-" : "DDR3-";
+  const SpeedGrade* first = ddr4 ? std::begin(kDdr4Grades) : std::begin(kDdr3Grades);
+  const SpeedGrade* last = ddr4 ? std::end(kDdr4Grades) : std::end(kDdr3Grades);
+  for (const SpeedGrade* grade = first; grade != last; ++grade) {
+    if (std::fabs(tckNs - grade->tckNs) <= kGradeSlackNs) {
+      module->speed = grade->rate;
+      module->speedGrade = prefix + std::to_string(grade->rate);
+      module->pcName = grade->pcName;
+      return;
+    }
   }
-  module->speed = speed;
-  module->speedGrade = prefix + std::to_string(speed);
+  constexpr double kTransfersPerClockNs = 2000;  // two transfers a clock, in MT/s
+  module->speed = Whole(kTransfersPerClockNs / tckNs);
+  if (!module->speed) return;
+  module->speedGrade = prefix + std::to_string(*module->speed);
   // Module names count bytes per second over the 64-bit bus, in 100s.
-  constexpr unsigned kBytesPerTransfer = 8, kRounding = 100;
-  module->pcName = pcPrefix + std::to_string(speed * kBytesPerTransfer / kRounding * kRounding);
+  constexpr uint64_t kBytesPerTransfer = 8, kRounding = 100;
+  module->pcName = (ddr4 ? "PC4-" : "PC3-") +
+                   std::to_string(*module->speed * kBytesPerTransfer / kRounding * kRounding);
 }
 
-unsigned Clocks(double ns, double tckNs) {
+std::optional<unsigned> Clocks(double ns, double tckNs) {
   constexpr double kSlack = 0.025;  // a clock's fraction lost to rounding in the bytes
-  return static_cast<unsigned>(std::ceil(ns / tckNs - kSlack));
+  if (!(ns >= 0 && tckNs > 0)) return std::nullopt;
+  return Whole(std::ceil(ns / tckNs - kSlack));
 }
 
 std::string Text(const std::vector<uint8_t>& bytes, size_t first, size_t count) {
@@ -124,8 +166,9 @@ void DecodeIdentity(const std::vector<uint8_t>& b, const IdentityLayout& at, Spd
   m->manufacturerCode = b[at.makerCode];
   m->manufacturer = ModuleMaker(m->manufacturerBank, m->manufacturerCode);
   m->part = Text(b, at.part, at.partLength);
-  m->serial = static_cast<uint32_t>(b[at.serial] << 24 | b[at.serial + 1] << 16 |
-                                    b[at.serial + 2] << 8 | b[at.serial + 3]);
+  m->serial = 0;
+  for (size_t i = 0; i < 4; ++i)
+    m->serial = m->serial << 8 | b[at.serial + i];
   m->year = kCenturyYear + Bcd(b[at.year]);
   m->week = Bcd(b[at.week]);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,10 @@ constexpr uint8_t kSelectPage1 = 0x37;
 struct SpdTiming {
   const char* name;  // "tAA", ...
   double ns;
-  unsigned clocks;  // at the module's fastest clock, rounded up
+  // At the module's fastest clock, rounded up; none when the time is
+  // negative (invalid) or the clock is.
+  std::optional<unsigned> clocks;
+  bool Valid() const { return ns >= 0; }
 };
 
 struct SpdCrc {
@@ -41,9 +45,10 @@ struct SpdModule {
   std::string moduleType;  // "UDIMM"
   unsigned dieMbit = 0, ranks = 0, deviceWidth = 0, busWidth = 0, eccBits = 0;
   uint64_t capacityMb = 0;
-  unsigned speed = 0;              // data rate in MT/s
-  std::string speedGrade, pcName;  // "DDR3-1600", "PC3-12800"
+  std::optional<unsigned> speed;   // data rate in MT/s; none when tCK is invalid
+  std::string speedGrade, pcName;  // "DDR3-1600", "PC3-12800"; empty when invalid
   double tckNs = 0;
+  std::optional<double> tckMaxNs;  // DDR4 only
   std::vector<unsigned> casLatencies;
   std::vector<SpdTiming> timings;
   std::vector<double> volts;
@@ -61,6 +66,8 @@ struct SpdModule {
 SpdModule DecodeSpd(const std::vector<uint8_t>& bytes);
 // The name of a memory type code ("DDR3 SDRAM"); "unknown" when none.
 std::string MemoryTypeName(uint8_t code);
+// Whether the code names a memory type.
+bool KnownMemoryType(uint8_t code);
 // How many bytes a module of this type is read as: 512 for DDR4, else 256.
 size_t SpdSize(uint8_t typeCode);
 // "4 GB", "512 MB".
@@ -75,9 +82,12 @@ std::string ModuleMaker(unsigned bank, uint8_t code);
 namespace spd_detail {
 void DecodeDdr3(const std::vector<uint8_t>& bytes, SpdModule* module);
 void DecodeDdr4(const std::vector<uint8_t>& bytes, SpdModule* module);
-// The data rate grade nearest below 2000 / tCK, and its names.
-void SetSpeed(double tckNs, const char* prefix, const char* pcPrefix, SpdModule* module);
-unsigned Clocks(double ns, double tckNs);
+enum class Generation { kDdr3, kDdr4 };
+// The JEDEC speed grade whose tCK(avg)min the stored tCK is, to a few ps,
+// and its module name; else the data rate 2000 / tCK computed, truncated.
+void SetSpeed(double tckNs, Generation generation, SpdModule* module);
+// ns in clocks of tckNs, rounded up; none when either is out of range.
+std::optional<unsigned> Clocks(double ns, double tckNs);
 std::string Text(const std::vector<uint8_t>& bytes, size_t first, size_t count);
 unsigned Bcd(uint8_t byte);
 // Where a memory type keeps the maker, date, serial number and part number.

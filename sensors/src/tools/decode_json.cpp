@@ -13,7 +13,9 @@ namespace {
 using nlohmann::json;
 constexpr int kIndent = 2;
 
-json Optional(const std::optional<double>& value) {
+// A value, or null where there is none.
+template <typename T>
+json Optional(const std::optional<T>& value) {
   return value ? json(*value) : json(nullptr);
 }
 
@@ -44,8 +46,10 @@ json ChipJson(const decode::ChipReport& chip) {
 
 json TimingsJson(const decode::SpdModule& m) {
   json timings = json::array();
-  for (const decode::SpdTiming& t : m.timings)
-    timings.push_back({{"name", t.name}, {"ns", t.ns}, {"clocks", t.clocks}});
+  for (const decode::SpdTiming& t : m.timings) {
+    timings.push_back(
+        {{"name", t.name}, {"ns", t.ns}, {"valid", t.Valid()}, {"clocks", Optional(t.clocks)}});
+  }
   return timings;
 }
 
@@ -79,10 +83,11 @@ json ModuleJson(const decode::ModuleRead& read) {
                  {"die_mbit", m.dieMbit},
                  {"bus_width_bits", m.busWidth},
                  {"ecc_bits", m.eccBits},
-                 {"speed_mts", m.speed},
-                 {"speed_grade", m.speedGrade},
-                 {"pc_name", m.pcName},
+                 {"speed_mts", Optional(m.speed)},
+                 {"speed_grade", m.speed ? json(m.speedGrade) : json(nullptr)},
+                 {"pc_name", m.speed ? json(m.pcName) : json(nullptr)},
                  {"tck_ns", m.tckNs},
+                 {"tck_max_ns", Optional(m.tckMaxNs)},
                  {"cas_latencies", m.casLatencies},
                  {"timings", TimingsJson(m)},
                  {"voltages_v", m.volts},

@@ -66,6 +66,20 @@ std::string Ns(double ns) {
   return text;
 }
 
+// A time the bytes give; a negative one is invalid, shown with its value.
+std::string Time(double ns) {
+  return ns >= 0 ? Ns(ns) : "invalid (" + Ns(ns) + ")";
+}
+
+std::string SpeedText(const decode::SpdModule& m) {
+  return m.speed ? m.speedGrade + " (" + m.pcName + ")" : "invalid";
+}
+
+// The memory type's name; the type byte too when it names none.
+std::string TypeText(const decode::SpdModule& m) {
+  return decode::KnownMemoryType(m.typeCode) ? m.type : m.type + " (" + Hex2(m.typeCode) + ")";
+}
+
 std::string DieText(unsigned mbit) {
   constexpr unsigned kMbitPerGbit = 1024;
   return mbit >= kMbitPerGbit ? std::to_string(mbit / kMbitPerGbit) + " Gb"
@@ -109,8 +123,10 @@ std::string CrcText(const decode::SpdCrc& crc) {
 
 std::string TimingsText(const decode::SpdModule& m) {
   std::string text;
-  for (const decode::SpdTiming& t : m.timings)
-    text += Field(t.name, Ns(t.ns) + " (" + std::to_string(t.clocks) + " clocks)");
+  for (const decode::SpdTiming& t : m.timings) {
+    const std::string clocks = t.clocks ? " (" + std::to_string(*t.clocks) + " clocks)" : "";
+    text += Field(t.name, Time(t.ns) + (t.Valid() ? clocks : ""));
+  }
   return text;
 }
 
@@ -130,18 +146,20 @@ std::string ChipText(const decode::ChipReport& chip) {
 
 std::string ModuleLine(const decode::ModuleRead& read) {
   const decode::SpdModule& m = read.module;
-  std::string line = Hex2(read.address) + ": " + m.type;
+  std::string line = Hex2(read.address) + ": ";
+  line += decode::KnownMemoryType(m.typeCode) ? m.type : "unknown memory type " + Hex2(m.typeCode);
   if (!m.decoded) return line + ", not decoded";
   return line + " " + m.moduleType + ", " + decode::CapacityText(m.capacityMb) + ", " +
-         m.speedGrade + ", " + m.part;
+         (m.speed ? m.speedGrade : "invalid speed") + ", " + m.part;
 }
 
 std::string ModuleText(const decode::ModuleRead& read) {
   const decode::SpdModule& m = read.module;
-  std::string text = "Module at " + Hex2(read.address) + "\n" + Field("Memory type", m.type);
+  std::string text = "Module at " + Hex2(read.address) + "\n" + Field("Memory type", TypeText(m));
   if (!m.decoded) return text + "  (this memory type is not decoded)\n";
   text += Field("Module type", m.moduleType) + Field("Capacity", Geometry(m)) +
-          Field("Speed grade", m.speedGrade + " (" + m.pcName + ")") + Field("tCK", Ns(m.tckNs)) +
+          Field("Speed grade", SpeedText(m)) + Field("tCK", Time(m.tckNs)) +
+          (m.tckMaxNs ? Field("tCK max", Time(*m.tckMaxNs)) : "") +
           Field("CAS latencies", Latencies(m)) + TimingsText(m) + Field("Voltage", Volts(m)) +
           Field("Thermal sensor", m.thermalSensor ? "yes" : "no") +
           Field("Manufacturer", Maker(m)) + Field("Part number", m.part) +
