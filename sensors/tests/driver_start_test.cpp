@@ -333,63 +333,50 @@ TEST_F(StartUpFailure, NewBusEventStartsFreeAndUnloadClosesIt) {
   EXPECT_TRUE(NothingCreated());
 }
 
-// Another component's event of the bus event's name: a synchronization
-// event is shared and keeps its own access list; a notification event, which
-// would let every waiter through, fails the start before any hardware access.
-TEST_F(StartUpFailure, AnotherComponentsEventIsSharedOnlyWhenItIsASynchronizationEvent) {
-  for (const EVENT_TYPE type : {SynchronizationEvent, NotificationEvent}) {
-    HANDLE otherHandle = OtherComponentsEvent(type);
-    ntemu::RecordingPortSpace ports(&board.ports);
-    ntemu::ScopedPortSpace recording(&ports);
-    PKEVENT other = ntemu::FindEvent(kEventName);
-    if (type == SynchronizationEvent) {
-      ASSERT_EQ(LoadOnBoard(), STATUS_SUCCESS);
-      EXPECT_EQ(Extension()->BusEvent, other);
-      EXPECT_NE(Extension()->BusEventHandle, otherHandle);
-      EXPECT_EQ(ntemu::EventHandleCount(kEventName), 2u);
-      EXPECT_TRUE(ntemu::IsSignalled(*other));  // held for discovery only
-      driver->Unload();
-    } else {
-      EXPECT_EQ(LoadOnBoard(), STATUS_MUTANT_NOT_OWNED);
-      EXPECT_EQ(ntemu::DeviceCount() + ntemu::LinkCount(), 0u);
-      EXPECT_TRUE(ports.Accesses().empty());
-    }
-    EXPECT_FALSE(ntemu::EventSecurityOf(kEventName).set);  // the other's list stays
-    EXPECT_EQ(ntemu::EventHandleCount(kEventName), 1u);
-    EXPECT_EQ(ntemu::ReferenceCount(), 0u);
-    EXPECT_EQ(ZwClose(otherHandle), STATUS_SUCCESS);
-    driver.reset();
-  }
-}
-
-// A start while another component holds the bus waits for it, making no
-// port access meanwhile: it goes on once the bus is set free, and fails
-// with STATUS_IO_TIMEOUT, leaving nothing behind, once the requests' bound
-// of 30 s has passed.
-TEST_F(StartUpFailure, WaitsForABusHeldElsewhereUpToTheRequestsBound) {
+// Another component's event of the bus event's name. A synchronization
+// event is shared and keeps its own list; a start waits while the other
+// holds it, making no port access: it goes on once the bus is set free, and
+// fails with STATUS_IO_TIMEOUT, leaving nothing behind, once the requests'
+// bound of 30 s has passed. A notification event, which would let every
+// waiter through, fails the start before any port access.
+TEST_F(StartUpFailure, SharesAnotherComponentsEventAndWaitsWhileItHoldsTheBus) {
   ntemu::VirtualClock clock;
   ntemu::ScopedClock useClock(&clock);
-  for (const bool released : {true, false}) {
-    HANDLE otherHandle = OtherComponentsEvent(SynchronizationEvent);
+  const struct {
+    EVENT_TYPE type;
+    bool held, released;
+    NTSTATUS status;
+  } cases[] = {
+      {SynchronizationEvent, false, false, STATUS_SUCCESS},
+      {SynchronizationEvent, true, true, STATUS_SUCCESS},
+      {SynchronizationEvent, true, false, STATUS_IO_TIMEOUT},
+      {NotificationEvent, false, false, STATUS_MUTANT_NOT_OWNED},
+  };
+  for (const auto& c : cases) {
+    HANDLE otherHandle = OtherComponentsEvent(c.type);
     PKEVENT other = ntemu::FindEvent(kEventName);
-    KeWaitForSingleObject(other, Executive, KernelMode, FALSE, nullptr);
+    if (c.held) KeWaitForSingleObject(other, Executive, KernelMode, FALSE, nullptr);
     ntemu::RecordingPortSpace ports(&board.ports);
     ntemu::ScopedPortSpace recording(&ports);
     NTSTATUS status = STATUS_UNSUCCESSFUL;
     std::thread start([&] { status = LoadOnBoard(); });
-    while (other->state.load() != ntemu::kEventHeldWithSleepers)
+    while (c.held && other->state.load() != ntemu::kEventHeldWithSleepers)
       std::this_thread::yield();  // the start sleeps on the bus event
-    EXPECT_TRUE(ports.Accesses().empty());
+    EXPECT_TRUE(!c.held || ports.Accesses().empty());
     clock.Advance(kBusWaitLimit - 1);
-    if (released) KeSetEvent(other, IO_NO_INCREMENT, FALSE);
-    if (!released) clock.Advance(1);
+    if (c.released) KeSetEvent(other, IO_NO_INCREMENT, FALSE);
+    clock.Advance(c.released ? 0 : 1);
     start.join();
-    EXPECT_EQ(status, released ? STATUS_SUCCESS : STATUS_IO_TIMEOUT);
-    EXPECT_EQ(ports.Accesses().empty(), !released);
-    EXPECT_EQ(ntemu::IsSignalled(*other), released);  // free again after discovery
-    if (released) driver->Unload();
-    EXPECT_EQ(ntemu::EventHandleCount(kEventName), 1u);
-    EXPECT_EQ(ntemu::DeviceCount() + ntemu::LinkCount(), 0u);
+    EXPECT_EQ(status, c.status) << c.type << c.held << c.released;
+    EXPECT_EQ(ports.Accesses().empty(), status != STATUS_SUCCESS);
+    EXPECT_EQ(ntemu::IsSignalled(*other), !c.held || c.released);  // free after discovery
+    EXPECT_EQ(ntemu::EventHandleCount(kEventName), status == STATUS_SUCCESS ? 2u : 1u);
+    if (status == STATUS_SUCCESS) {
+      EXPECT_EQ(Extension()->BusEvent, other);
+      driver->Unload();
+    }
+    EXPECT_FALSE(ntemu::EventSecurityOf(kEventName).set);  // the other's list stays
+    EXPECT_EQ(ntemu::DeviceCount() + ntemu::LinkCount() + ntemu::ReferenceCount(), 0u);
     EXPECT_EQ(ZwClose(otherHandle), STATUS_SUCCESS);
     driver.reset();
   }

@@ -78,8 +78,10 @@ NTSTATUS OpenBusEvent(PKEVENT* event, PHANDLE handle) {
   HANDLE opened = nullptr;
   if (!NT_SUCCESS(OpenOrCreateBusEvent(&name, &opened))) return kEventFailure;
   PVOID object = nullptr;
-  const NTSTATUS status = ObReferenceObjectByHandle(
-      opened, SYNCHRONIZE | EVENT_MODIFY_STATE, *ExEventObjectType, KernelMode, &object, nullptr);
+  // No object type to check against: the creation above opens nothing but
+  // an event (another object of the name fails it with a type mismatch).
+  const NTSTATUS status = ObReferenceObjectByHandle(opened, SYNCHRONIZE | EVENT_MODIFY_STATE,
+                                                    nullptr, KernelMode, &object, nullptr);
   bool synchronization = false;
   if (NT_SUCCESS(status)) {
     // An event object starts with its dispatcher header, which holds its kind.

@@ -315,11 +315,6 @@ void ResetObjects() {
 
 extern "C" {
 
-// The event type's identity: only its address is compared.
-static struct _OBJECT_TYPE* eventObjectType =
-    reinterpret_cast<struct _OBJECT_TYPE*>(&eventObjectType);
-POBJECT_TYPE* ExEventObjectType = &eventObjectType;
-
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                         PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType,
                         ULONG DeviceCharacteristics, BOOLEAN, PDEVICE_OBJECT* DeviceObject) {
@@ -423,14 +418,15 @@ NTSTATUS ZwCreateEvent(PHANDLE EventHandle, ACCESS_MASK, POBJECT_ATTRIBUTES Obje
   return STATUS_SUCCESS;
 }
 
-// The event behind an event handle, counted until dereferenced.
-NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE ObjectType,
-                                   KPROCESSOR_MODE, PVOID* Object, POBJECT_HANDLE_INFORMATION) {
+// The event behind an event handle, counted until dereferenced. Events are
+// the only objects with handles the stand-in refers to, so no type is
+// checked; a caller in kernel mode may pass none.
+NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE, KPROCESSOR_MODE,
+                                   PVOID* Object, POBJECT_HANDLE_INFORMATION) {
   ntemu::Objects& objects = ntemu::TheObjects();
   std::lock_guard<std::mutex> lock(objects.mutex);
   const auto found = objects.handles.find(reinterpret_cast<uintptr_t>(Handle));
   if (found == objects.handles.end()) return STATUS_INVALID_HANDLE;
-  if (ObjectType != *ExEventObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
   ++objects.references;
   *Object = objects.events.at(found->second).event.get();
   return STATUS_SUCCESS;

@@ -352,7 +352,6 @@ NTSTATUS ZwCreateEvent(PHANDLE EventHandle, ACCESS_MASK DesiredAccess,
                        POBJECT_ATTRIBUTES ObjectAttributes, EVENT_TYPE EventType,
                        BOOLEAN InitialState);
 // The object behind a handle, referenced; events are the only type.
-extern POBJECT_TYPE* ExEventObjectType;
 NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess,
                                    POBJECT_TYPE ObjectType, KPROCESSOR_MODE AccessMode,
                                    PVOID* Object, POBJECT_HANDLE_INFORMATION HandleInformation);
