@@ -1,7 +1,8 @@
 // The driver's life cycle. Start-up reads six REG_DWORD values from the
-// service key's Parameters subkey (and the optional HostFunction), finds and enables the SMBus host
-// when that service is on, then creates the device, its link and (for SMBus service) opens the bus
-// event that every component driving this SMBus shares. Nothing is re-read afterwards.
+// service key's Parameters subkey (and the optional HostFunction); when the
+// SMBus service is on it opens the bus event that every component driving this
+// SMBus shares and, holding it, finds and enables the SMBus host; then it
+// creates the device and its link. Nothing is re-read afterwards.
 #include "driver_entry.h"
 
 #include <omzi2c/omzi2c.h>
@@ -33,8 +34,8 @@ constexpr LONG kChipsetLimit = 11;  // codes from here on are not configurable
 constexpr USHORT kNoFunction = 0xFFFF;
 constexpr ULONG kLastFunction = 7;
 
-// IoCreateSynchronizationEvent giving no event ends start-up with this status;
-// a failure to protect the event ends it with that step's status.
+// A bus event that cannot be opened or created, or one of that name that is
+// no synchronization event, ends start-up with this status.
 constexpr NTSTATUS kEventFailure = STATUS_MUTANT_NOT_OWNED;
 
 // Query routine of QueryParameter: stores a value only when it is a
@@ -135,68 +136,80 @@ bool ReadControllerConfig(PUNICODE_STRING servicePath) {
          Controller.Func != kNoFunction && ReadHostFunction(servicePath);
 }
 
-// Opens the bus event, creating it when no other component has. An event
-// this driver creates gets its access list, and a failure to set it closes
-// the event again; one another component created first keeps the list that
-// component gave it. The look-up's handle stays open until the event is
-// opened, so that the event cannot vanish and come back unprotected in
-// between.
-NTSTATUS OpenBusEvent(DeviceExtension* extension) {
+// Opens the bus event, creating it when no other component has, and makes
+// sure it gives mutual exclusion: a notification event of that name, which
+// lets every waiter through at once, is refused and its handle closed.
+NTSTATUS OpenBusEvent(PKEVENT* event, PHANDLE handle) {
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, OMZI2C_BUS_EVENT_NAME);
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
-                             nullptr);
-  HANDLE existing = nullptr;
-  const bool shared = NT_SUCCESS(ZwOpenEvent(&existing, SYNCHRONIZE, &attributes));
-  extension->BusEvent = IoCreateSynchronizationEvent(&name, &extension->BusEventHandle);
-  if (shared) ZwClose(existing);
-  if (extension->BusEvent == nullptr) return kEventFailure;
-  if (shared) return STATUS_SUCCESS;
-  const NTSTATUS status = ProtectBusEvent(extension->BusEventHandle);
-  if (NT_SUCCESS(status)) return status;
-  ZwClose(extension->BusEventHandle);
-  extension->BusEvent = nullptr;
-  extension->BusEventHandle = nullptr;
-  return status;
+  HANDLE opened = nullptr;
+  if (!NT_SUCCESS(OpenOrCreateBusEvent(&name, &opened))) return kEventFailure;
+  PVOID object = nullptr;
+  // No object type to check against: the creation above opens nothing but
+  // an event (another object of the name fails it with a type mismatch).
+  const NTSTATUS status = ObReferenceObjectByHandle(opened, SYNCHRONIZE | EVENT_MODIFY_STATE,
+                                                    nullptr, KernelMode, &object, nullptr);
+  bool synchronization = false;
+  if (NT_SUCCESS(status)) {
+    // An event object starts with its dispatcher header, which holds its kind.
+    synchronization = static_cast<PDISPATCHER_HEADER>(object)->Type == SynchronizationEvent;
+    ObDereferenceObject(object);  // the handle keeps the event
+  }
+  if (!synchronization) {
+    ZwClose(opened);
+    return kEventFailure;
+  }
+  *event = static_cast<PKEVENT>(object);
+  *handle = opened;
+  return STATUS_SUCCESS;
 }
 
-// Device, link and bus event; on failure whatever was created is deleted.
-// The device is protected before the link makes it reachable; secure open
-// extends its access list to names opened below the device.
-NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
+// Discovery writes PCI configuration and clears the host's status, so it
+// runs holding the bus, as a request does: a transaction another component
+// is running is never disturbed. A holder that keeps the bus past the
+// requests' bound fails the start.
+NTSTATUS DiscoverHoldingBus(PKEVENT event) {
+  LARGE_INTEGER timeout;
+  timeout.QuadPart = -kBusWaitLimit;  // relative
+  if (KeWaitForSingleObject(event, Executive, KernelMode, FALSE, &timeout) != STATUS_SUCCESS) {
+    return STATUS_IO_TIMEOUT;
+  }
+  const bool found = DiscoverController();
+  KeSetEvent(event, IO_NO_INCREMENT, FALSE);
+  return found ? STATUS_SUCCESS : STATUS_NO_SUCH_DEVICE;
+}
+
+// Device and link, keeping the bus event (null without SMBus service) in the
+// extension; on failure whatever was created is deleted and the event
+// closed. The device is protected before the link makes it reachable;
+// secure open extends its access list to names opened below the device.
+NTSTATUS CreateDevice(PDRIVER_OBJECT driver, PKEVENT busEvent, HANDLE busEventHandle) {
   UNICODE_STRING deviceName;
   RtlInitUnicodeString(&deviceName, OMZI2C_DEVICE_NAME);
   PDEVICE_OBJECT device = nullptr;
   NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &deviceName,
                                    omzi2c::kDeviceType, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
-  if (!NT_SUCCESS(status)) return status;
-  status = ProtectDevice(device);
-  if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(device);
-    return status;
+  if (NT_SUCCESS(status)) {
+    status = ProtectDevice(device);
+    if (!NT_SUCCESS(status)) IoDeleteDevice(device);
   }
-
   UNICODE_STRING linkName;
   RtlInitUnicodeString(&linkName, OMZI2C_LINK_NAME);
-  status = IoCreateSymbolicLink(&linkName, &deviceName);
+  if (NT_SUCCESS(status)) {
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    if (!NT_SUCCESS(status)) IoDeleteDevice(device);
+  }
   if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(device);
+    if (busEventHandle != nullptr) ZwClose(busEventHandle);
     return status;
   }
 
   DeviceExtension* extension = static_cast<DeviceExtension*>(device->DeviceExtension);
   RtlZeroMemory(extension, sizeof(DeviceExtension));
-  if (Controller.I2CDriverEnable != 0) {
-    const NTSTATUS eventStatus = OpenBusEvent(extension);
-    if (!NT_SUCCESS(eventStatus)) status = eventStatus;
-  }
+  extension->BusEvent = busEvent;
+  extension->BusEventHandle = busEventHandle;
   extension->Device = device;
   extension->DeviceType = omzi2c::kDeviceType;
-  if (!NT_SUCCESS(status)) {
-    IoDeleteSymbolicLink(&linkName);
-    IoDeleteDevice(device);
-  }
   return status;
 }
 
@@ -240,15 +253,23 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   if (Controller.ISAPortDriverEnable == 0 && Controller.I2CDriverEnable == 0) {
     return STATUS_UNSUCCESSFUL;
   }
+  PKEVENT busEvent = nullptr;
+  HANDLE busEventHandle = nullptr;
   if (Controller.I2CDriverEnable != 0) {
     if (!ReadControllerConfig(registryPath)) return STATUS_REGISTRY_CORRUPT;
-    if (!DiscoverController()) return STATUS_NO_SUCH_DEVICE;
+    NTSTATUS status = OpenBusEvent(&busEvent, &busEventHandle);
+    if (!NT_SUCCESS(status)) return status;
+    status = DiscoverHoldingBus(busEvent);
+    if (!NT_SUCCESS(status)) {
+      ZwClose(busEventHandle);
+      return status;
+    }
   }
   driver->MajorFunction[IRP_MJ_CREATE] = DispatchRequest;
   driver->MajorFunction[IRP_MJ_CLOSE] = DispatchRequest;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchRequest;
   driver->DriverUnload = DriverUnload;
-  return CreateDevice(driver);
+  return CreateDevice(driver, busEvent, busEventHandle);
 }
 
 VOID NTAPI DriverUnload(PDRIVER_OBJECT driver) {

@@ -252,7 +252,7 @@ prepare_prefix() {
   if [ -n "$BREAK" ]; then
     local from to
     case "$BREAK" in
-      import) from='IoCreateSynchronizationEvent' to='IoCreateSynchronizationEvenX' ;;
+      import) from='ZwCreateEvent' to='ZwCreateEvenX' ;;
       control-code) from='\x04\x60\x07\x80' to='\x08\x60\x07\x80' ;;
       *) die "--break import or control-code, not '$BREAK'" ;;
     esac
