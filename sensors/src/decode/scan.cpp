@@ -88,6 +88,9 @@ std::optional<std::vector<uint8_t>> ReadBothPages(BusReader& bus, uint8_t chip,
 
 std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip,
                                      std::vector<std::string>* notes) {
+  // The page selects and the reads of the page they select in one hold of
+  // the bus: no other program may select another page in between.
+  const client::SequenceHold hold(bus.Client());
   auto type = bus.Byte(chip, spd::kTypeByte);
   if (!type) return std::nullopt;
   // A DDR4 module left on its upper page shows no memory type there: page 0
