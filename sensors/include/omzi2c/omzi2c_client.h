@@ -129,8 +129,8 @@ OMZI2C_API omzi2c_status OMZI2C_CALL omzi2c_info(omzi2c_handle* handle, int32_t*
  * reply (OMZI2C_RESULT_ in omzi2c.h). On Windows a failed request returns no
  * output, so the result is OMZI2C_RESULT_UNKNOWN there; on Linux it is known
  * for the reading requests. Both 0 before any failure. */
-OMZI2C_API omzi2c_status OMZI2C_CALL omzi2c_last_failure(omzi2c_handle* handle,
-                                                         uint32_t* ntstatus, int32_t* result);
+OMZI2C_API omzi2c_status OMZI2C_CALL omzi2c_last_failure(omzi2c_handle* handle, uint32_t* ntstatus,
+                                                         int32_t* result);
 
 /* Port service: width 8, 16 or 32 bits. Takes no SMBus hold. */
 OMZI2C_API omzi2c_status OMZI2C_CALL omzi2c_port_read(omzi2c_handle* handle, uint16_t port,
@@ -177,9 +177,8 @@ OMZI2C_API omzi2c_status OMZI2C_CALL omzi2c_send_bytes(omzi2c_handle* handle, ui
  * driver fails them with STATUS_NOT_SUPPORTED). The reply's bytes, without
  * its length byte, go to `reply` (room for OMZI2C_MAX_LENGTH bytes). */
 OMZI2C_API omzi2c_status OMZI2C_CALL omzi2c_exchange_message(omzi2c_handle* handle, uint8_t chip,
-                                                             const uint8_t* message,
-                                                             size_t length, uint8_t* reply,
-                                                             size_t* replyLength);
+                                                             const uint8_t* message, size_t length,
+                                                             uint8_t* reply, size_t* replyLength);
 OMZI2C_API omzi2c_status OMZI2C_CALL omzi2c_write_message(omzi2c_handle* handle, uint8_t chip,
                                                           const uint8_t* message, size_t length);
 

@@ -19,6 +19,11 @@ struct omzi2c_handle {
   std::unique_ptr<Backend> backend;
   // The last failure: NTSTATUS in the high half, the result code (or -1) in the low.
   std::atomic<uint64_t> lastFailure{0};
+  // A reply kept from one read to the next, so that a thread reading alone
+  // allocates nothing once it has grown; a read that finds it taken by
+  // another thread's uses one of its own.
+  Response reply;
+  std::atomic_flag replyTaken = ATOMIC_FLAG_INIT;
 };
 
 namespace {
@@ -69,6 +74,22 @@ omzi2c_status ReadInto(omzi2c_handle* handle, const Response& response, uint8_t*
   std::memcpy(data, response.reply.data(), length);
   return OMZI2C_OK;
 }
+
+// The handle's kept reply, or `own` when another thread has it.
+class ReplyBuffer {
+ public:
+  ReplyBuffer(omzi2c_handle* handle)
+      : handle_(handle), kept_(!handle->replyTaken.test_and_set(std::memory_order_acquire)) {}
+  ~ReplyBuffer() {
+    if (kept_) handle_->replyTaken.clear(std::memory_order_release);
+  }
+  Response* Get() { return kept_ ? &handle_->reply : &own_; }
+
+ private:
+  omzi2c_handle* handle_;
+  bool kept_;
+  Response own_;
+};
 
 std::vector<uint8_t> Bytes(const uint8_t* data, size_t length) {
   return std::vector<uint8_t>(data, data + length);
@@ -130,8 +151,8 @@ const char* OMZI2C_CALL omzi2c_strerror(omzi2c_status status) {
   }
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_open(const char* options, uint32_t flags,
-                                      omzi2c_handle** handle, char* message, size_t size) {
+omzi2c_status OMZI2C_CALL omzi2c_open(const char* options, uint32_t flags, omzi2c_handle** handle,
+                                      char* message, size_t size) {
   if (handle == nullptr) return OMZI2C_ERROR_BAD_ARGUMENT;
   *handle = nullptr;
   if ((flags & ~OMZI2C_OPEN_NO_SHARED_HOLD) != 0) {
@@ -141,8 +162,7 @@ omzi2c_status OMZI2C_CALL omzi2c_open(const char* options, uint32_t flags,
   std::string reason;
   const omzi2c_status status = Guarded([&] {
     auto opened = std::make_unique<omzi2c_handle>();
-    const omzi2c_status s =
-        omzi2c::client::OpenBackend(options, flags, &opened->backend, &reason);
+    const omzi2c_status s = omzi2c::client::OpenBackend(options, flags, &opened->backend, &reason);
     if (s == OMZI2C_OK) *handle = opened.release();
     return s;
   });
@@ -192,8 +212,8 @@ omzi2c_status OMZI2C_CALL omzi2c_port_read(omzi2c_handle* handle, uint16_t port,
   });
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_port_write(omzi2c_handle* handle, uint16_t port,
-                                            unsigned width, uint32_t value) {
+omzi2c_status OMZI2C_CALL omzi2c_port_write(omzi2c_handle* handle, uint16_t port, unsigned width,
+                                            uint32_t value) {
   PortWidth w;
   uint32_t mask;
   if (handle == nullptr || !WidthOf(width, &w, &mask) || (value & ~mask) != 0) {
@@ -203,8 +223,7 @@ omzi2c_status OMZI2C_CALL omzi2c_port_write(omzi2c_handle* handle, uint16_t port
       [&] { return Outcome(handle, handle->backend->Requests().PortWrite(w, port, value)); });
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_receive_byte(omzi2c_handle* handle, uint8_t chip,
-                                              uint8_t* value) {
+omzi2c_status OMZI2C_CALL omzi2c_receive_byte(omzi2c_handle* handle, uint8_t chip, uint8_t* value) {
   return omzi2c_receive_bytes(handle, chip, value, 1);
 }
 
@@ -237,8 +256,8 @@ omzi2c_status OMZI2C_CALL omzi2c_write_word_data(omzi2c_handle* handle, uint8_t 
   return omzi2c_write_bytes(handle, chip, command, bytes, 2);
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_block_read(omzi2c_handle* handle, uint8_t chip,
-                                            uint8_t command, uint8_t* data, size_t* length) {
+omzi2c_status OMZI2C_CALL omzi2c_block_read(omzi2c_handle* handle, uint8_t chip, uint8_t command,
+                                            uint8_t* data, size_t* length) {
   if (!Usable(handle, chip) || data == nullptr || length == nullptr) {
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
@@ -252,9 +271,8 @@ omzi2c_status OMZI2C_CALL omzi2c_block_read(omzi2c_handle* handle, uint8_t chip,
   });
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_block_write(omzi2c_handle* handle, uint8_t chip,
-                                             uint8_t command, const uint8_t* data,
-                                             size_t length) {
+omzi2c_status OMZI2C_CALL omzi2c_block_write(omzi2c_handle* handle, uint8_t chip, uint8_t command,
+                                             const uint8_t* data, size_t length) {
   if (!Usable(handle, chip) || data == nullptr || !GoodLength(length)) {
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
@@ -264,39 +282,39 @@ omzi2c_status OMZI2C_CALL omzi2c_block_write(omzi2c_handle* handle, uint8_t chip
   });
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_read_bytes(omzi2c_handle* handle, uint8_t chip,
-                                            uint8_t command, uint8_t* data, size_t length) {
+omzi2c_status OMZI2C_CALL omzi2c_read_bytes(omzi2c_handle* handle, uint8_t chip, uint8_t command,
+                                            uint8_t* data, size_t length) {
   if (!Usable(handle, chip) || data == nullptr || !GoodLength(length)) {
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
   return Guarded([&] {
-    Response r;
-    handle->backend->Requests().ReadWithCommand(chip, command, static_cast<uint8_t>(length), &r);
-    return ReadInto(handle, r, data, length);
+    ReplyBuffer reply(handle);
+    handle->backend->Requests().ReadWithCommand(chip, command, static_cast<uint8_t>(length),
+                                                reply.Get());
+    return ReadInto(handle, *reply.Get(), data, length);
   });
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_write_bytes(omzi2c_handle* handle, uint8_t chip,
-                                             uint8_t command, const uint8_t* data,
-                                             size_t length) {
+omzi2c_status OMZI2C_CALL omzi2c_write_bytes(omzi2c_handle* handle, uint8_t chip, uint8_t command,
+                                             const uint8_t* data, size_t length) {
   if (!Usable(handle, chip) || data == nullptr || !GoodLength(length)) {
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
   return Guarded([&] {
-    return Outcome(handle, handle->backend->Requests().WriteWithCommand(chip, command,
-                                                                        Bytes(data, length)));
+    return Outcome(
+        handle, handle->backend->Requests().WriteWithCommand(chip, command, Bytes(data, length)));
   });
 }
 
-omzi2c_status OMZI2C_CALL omzi2c_receive_bytes(omzi2c_handle* handle, uint8_t chip,
-                                               uint8_t* data, size_t length) {
+omzi2c_status OMZI2C_CALL omzi2c_receive_bytes(omzi2c_handle* handle, uint8_t chip, uint8_t* data,
+                                               size_t length) {
   if (!Usable(handle, chip) || data == nullptr || !GoodLength(length)) {
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
   return Guarded([&] {
-    Response r;
-    handle->backend->Requests().ReceiveBytes(chip, static_cast<uint8_t>(length), &r);
-    return ReadInto(handle, r, data, length);
+    ReplyBuffer reply(handle);
+    handle->backend->Requests().ReceiveBytes(chip, static_cast<uint8_t>(length), reply.Get());
+    return ReadInto(handle, *reply.Get(), data, length);
   });
 }
 
@@ -318,8 +336,7 @@ omzi2c_status OMZI2C_CALL omzi2c_exchange_message(omzi2c_handle* handle, uint8_t
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
   return Guarded([&] {
-    const Response r =
-        handle->backend->Requests().ExchangeMessage(chip, Bytes(message, length));
+    const Response r = handle->backend->Requests().ExchangeMessage(chip, Bytes(message, length));
     const omzi2c_status status = Outcome(handle, r);
     if (status != OMZI2C_OK) return status;
     // The reply: its length byte, then that many bytes.
@@ -336,8 +353,7 @@ omzi2c_status OMZI2C_CALL omzi2c_write_message(omzi2c_handle* handle, uint8_t ch
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
   return Guarded([&] {
-    return Outcome(handle,
-                   handle->backend->Requests().WriteMessage(chip, Bytes(message, length)));
+    return Outcome(handle, handle->backend->Requests().WriteMessage(chip, Bytes(message, length)));
   });
 }
 

@@ -42,7 +42,8 @@ class SessionBackend : public Backend {
 std::vector<std::string> Words(const char* text) {
   std::vector<std::string> words;
   std::istringstream in(text == nullptr ? "" : text);
-  for (std::string word; in >> word;) words.push_back(word);
+  for (std::string word; in >> word;)
+    words.push_back(word);
   return words;
 }
 

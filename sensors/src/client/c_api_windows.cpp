@@ -39,8 +39,9 @@ class DeviceBackend : public Backend {
       return;
     }
     *chipset = static_cast<int32_t>(Parameter(key, "Chipset"));
-    *services = ((Parameter(key, "ISAPortDriverEnable") & kEnableMask) ? OMZI2C_SERVICE_PORTS : 0u) |
-                ((Parameter(key, "I2CDriverEnable") & kEnableMask) ? OMZI2C_SERVICE_SMBUS : 0u);
+    *services =
+        ((Parameter(key, "ISAPortDriverEnable") & kEnableMask) ? OMZI2C_SERVICE_PORTS : 0u) |
+        ((Parameter(key, "I2CDriverEnable") & kEnableMask) ? OMZI2C_SERVICE_SMBUS : 0u);
     RegCloseKey(key);
   }
 
@@ -55,7 +56,8 @@ class DeviceBackend : public Backend {
 omzi2c_status OpenBackend(const char* options, uint32_t flags, std::unique_ptr<Backend>* backend,
                           std::string* message) {
   if (options != nullptr && options[0] != '\0') {
-    *message = "options are for the Linux build; on Windows the installed driver's parameters apply";
+    *message =
+        "options are for the Linux build; on Windows the installed driver's parameters apply";
     return OMZI2C_ERROR_BAD_ARGUMENT;
   }
   unsigned long windowsError = 0;

@@ -33,10 +33,9 @@ class RobustMutexHold : public SharedHold {
   explicit RobustMutexHold(pthread_mutex_t* mutex) : mutex_(mutex) {}
 
   HoldOutcome Take(uint32_t milliseconds) override {
-    int result;
-    if (milliseconds == 0) {
-      result = pthread_mutex_trylock(mutex_);
-    } else {
+    // A free hold is taken without looking at the clock.
+    int result = pthread_mutex_trylock(mutex_);
+    if (result == EBUSY && milliseconds != 0) {
       const struct timespec until = DeadlineAfter(milliseconds);
       result = pthread_mutex_timedlock(mutex_, &until);
     }

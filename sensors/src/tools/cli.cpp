@@ -409,12 +409,13 @@ bool ParseSessionOptions(const std::vector<std::string>& args, GlobalOptions* op
   if (!ParseLine(args, /*sessionOptions=*/true, options, &line, err)) {
     *error = err.str();
   } else if (!line.words.empty() || line.help || line.version || line.listFaults) {
-    *error = "Error: only session options are taken here, not '" +
-             (line.words.empty() ? std::string("--help, --version or --list-faults")
-                                 : line.words[0]) +
-             "'\n";
+    *error =
+        "Error: only session options are taken here, not '" +
+        (line.words.empty() ? std::string("--help, --version or --list-faults") : line.words[0]) +
+        "'\n";
   }
-  while (!error->empty() && error->back() == '\n') error->pop_back();
+  while (!error->empty() && error->back() == '\n')
+    error->pop_back();
   return error->empty();
 }
 

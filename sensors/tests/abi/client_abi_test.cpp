@@ -66,7 +66,8 @@ TEST(ClientAbi, BadArgumentsNeverReachTheDriver) {
       {"write of 0", [&] { return omzi2c_write_bytes(h, kDdr3, 0, buffer, 0); }},
       {"block write of 33", [&] { return omzi2c_block_write(h, kBlockDevice, 0, buffer, 33); }},
       {"message of 33", [&] { return omzi2c_write_message(h, 0x3a, buffer, 33); }},
-      {"exchange of 0", [&] { return omzi2c_exchange_message(h, 0x3a, buffer, 0, buffer, &length); }},
+      {"exchange of 0",
+       [&] { return omzi2c_exchange_message(h, 0x3a, buffer, 0, buffer, &length); }},
       {"chip 0x80", [&] { return omzi2c_read_byte_data(h, 0x80, 0, &value); }},
       {"chip 0xff, send", [&] { return omzi2c_send_byte(h, 0xFF, 0); }},
       {"chip 0x80, word", [&] { return omzi2c_write_word_data(h, 0x80, 0, 1); }},
@@ -94,7 +95,8 @@ TEST(ClientAbi, BadArgumentsNeverReachTheDriver) {
   // The same calls with good arguments do reach it.
   testing::internal::CaptureStderr();
   EXPECT_EQ(omzi2c_read_byte_data(h, kDdr3, 0, &value), OMZI2C_OK);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("trace done 0x00000000"), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("trace done 0x00000000"),
+            std::string::npos);
 }
 
 // Opens that cannot succeed, each with its status and a reason.
@@ -107,8 +109,8 @@ TEST(ClientAbi, OpenFailures) {
       {"get 0x50 0", 0, OMZI2C_ERROR_BAD_ARGUMENT},       // a command, not an option
       {"--board nowhere", 0, OMZI2C_ERROR_BAD_ARGUMENT},  // no such board
       {"--fault no-such-fault", 0, OMZI2C_ERROR_BAD_ARGUMENT},
-      {nullptr, 0x80, OMZI2C_ERROR_BAD_ARGUMENT},        // unknown flag
-      {"--chipset 99", 0, OMZI2C_ERROR_NOT_PRESENT},     // the driver refuses to start
+      {nullptr, 0x80, OMZI2C_ERROR_BAD_ARGUMENT},     // unknown flag
+      {"--chipset 99", 0, OMZI2C_ERROR_NOT_PRESENT},  // the driver refuses to start
       {"--smb-service off --port-service off", 0, OMZI2C_ERROR_NOT_PRESENT},
   };
   for (const auto& c : cases) {
