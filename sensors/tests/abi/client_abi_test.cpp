@@ -34,7 +34,9 @@ struct Open {
 // with --trace, any request the driver completes prints a done line, so
 // nothing may appear on stderr.
 TEST(ClientAbi, BadArgumentsNeverReachTheDriver) {
+  testing::internal::CaptureStderr();  // the driver's start, traced
   Open open("--trace");
+  testing::internal::GetCapturedStderr();
   ASSERT_EQ(open.status, OMZI2C_OK) << open.why;
   omzi2c_handle* h = open.bus;
   uint8_t buffer[64] = {};
