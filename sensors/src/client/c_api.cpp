@@ -78,7 +78,7 @@ omzi2c_status ReadInto(omzi2c_handle* handle, const Response& response, uint8_t*
 // The handle's kept reply, or `own` when another thread has it.
 class ReplyBuffer {
  public:
-  ReplyBuffer(omzi2c_handle* handle)
+  explicit ReplyBuffer(omzi2c_handle* handle)
       : handle_(handle), kept_(!handle->replyTaken.test_and_set(std::memory_order_acquire)) {}
   ~ReplyBuffer() {
     if (kept_) handle_->replyTaken.clear(std::memory_order_release);
