@@ -30,6 +30,9 @@ class BusReader {
   // A write byte data, as the page-select addresses take it; false as above.
   bool Select(uint8_t chip);
 
+  // For a sequence that must keep the bus (client::SequenceHold).
+  client::Client& Client() { return client_; }
+
   bool Failed() const { return failed_.has_value(); }
   const client::Response& Failure() const { return *failed_; }
   const std::string& FailedWhat() const { return failedWhat_; }

@@ -86,6 +86,9 @@ std::optional<std::vector<uint8_t>> ReadBothPages(BusReader& bus, uint8_t chip,
 
 std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip,
                                      std::vector<std::string>* notes) {
+  // The page selects and the reads of the page they select in one hold of
+  // the bus: no other program may select another page in between.
+  const client::SequenceHold hold(bus.Client());
   const auto type = bus.Byte(chip, spd::kTypeByte);
   if (!type) return std::nullopt;
   // Page selects reach every module on the bus and whatever else answers at

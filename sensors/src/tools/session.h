@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "omzi2c_client/client.h"
+#include "omzi2c_client/holding_transport.h"
 
 namespace omzi2c::tool {
 
@@ -25,12 +26,15 @@ struct GlobalOptions {
   bool force = false;          // -f: drive the host even where a kernel driver holds it
   bool json = false;           // sensors and spd print one JSON document
   std::string sysfs = "/sys";  // the kernel's device tree, looked at before real ports
+  bool sharedHold = true;      // SMBus requests under the hold other programs share
 };
 
 class Session {
  public:
   virtual ~Session() = default;
   virtual client::Client& Client() = 0;
+  // The sequence hold the session's SMBus requests run under.
+  virtual client::HoldingTransport& Holding() = 0;
   // Writes reach real hardware: ask before them unless told not to.
   virtual bool RealHardware() const = 0;
   // The SMBus host requests go to, for confirmations ("the byte-done host
