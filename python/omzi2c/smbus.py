@@ -97,11 +97,12 @@ class _Handle:
 
     def __init__(self, library, options, force, shared_hold, wait_limit):
         words = _option_words(options)
-        if force:
-            words.append("--force")
         if sys.platform == "win32" and words:
             raise ValueError("on Windows the installed driver's parameters apply: "
                              "no board options may be given")
+        # Windows has no other driver of the host to check for: force is moot there.
+        if force and sys.platform != "win32":
+            words.append("--force")
         if wait_limit is not None:
             _integer(wait_limit, "wait_limit (ms)", lib.LONGEST_WAIT_MS)
         self.lib = lib.load(library)
@@ -164,6 +165,8 @@ class SMBus:
     On Linux a process has one open handle at a time.
 
     Where this differs from smbus2:
+    - SMBus() opens the driver's bus (smbus2 opens nothing without a bus
+      number); every bus number names that one bus.
     - read_i2c_block_data and write_i2c_block_data are not one I2C transfer
       but a sequence of SMBus transactions the driver composes: a read is a
       read byte at `register` then receive bytes (the chip must advance its

@@ -1,12 +1,16 @@
 """SMBus and Ports on the simulated board, checked against the omzi2c tool's
 output for the same board."""
 
+import contextlib
 import errno
+import importlib.util
 import os
 import re
+import shutil
 import subprocess
 import sys
 import threading
+import venv
 
 import pytest
 
@@ -92,33 +96,30 @@ def test_failed_request_raises_what_the_tool_reports(open_bus, options, call, to
 
 
 # Opens that cannot succeed, and a hold another thread has.
-def test_open_and_hold_failures(open_bus, library):
+def test_open_and_hold_failures(open_bus, library, tool):
     from omzi2c import SMBus
-    with pytest.raises(OMZI2CError) as raised:
+    with pytest.raises(OMZI2CError) as refused:
         SMBus(library=library, chipset=99)
-    assert (raised.value.status, raised.value.errno, raised.value.ntstatus) == \
+    assert (refused.value.status, refused.value.errno, refused.value.ntstatus) == \
         (ERROR_NOT_PRESENT, errno.ENODEV, None)
     bus = open_bus(wait_limit=0)
-    with pytest.raises(OMZI2CError) as raised:
+    with pytest.raises(OMZI2CError) as refused:
         SMBus(library=library)
-    assert raised.value.status == ERROR_ALREADY_OPEN
+    assert refused.value.status == ERROR_ALREADY_OPEN
     outcome = []
 
     def other_thread():
         try:
-            bus.read_byte_data(DDR3, 2)
+            outcome.append(bus.read_byte_data(DDR4, 2))
         except OMZI2CError as error:
-            outcome.append(error)
+            outcome.append((error.status, error.ntstatus))
 
-    with bus.lock():
-        worker = threading.Thread(target=other_thread)
-        worker.start()
-        worker.join()
-    assert [(e.status, e.ntstatus) for e in outcome] == [(ERROR_BUS_HELD, 0xC00000B5)]
-    worker = threading.Thread(target=other_thread)  # the hold is given back
-    worker.start()
-    worker.join()
-    assert len(outcome) == 1
+    for hold in (bus.lock(), contextlib.nullcontext()):  # held, then given back
+        with hold:
+            worker = threading.Thread(target=other_thread)
+            worker.start()
+            worker.join()
+    assert outcome == [(ERROR_BUS_HELD, 0xC00000B5), hex_numbers(tool("get", "0x54", "2"))[0]]
 
 
 # A DDR4 module's upper page, read under one hold between its page selects,
@@ -136,36 +137,30 @@ def test_locked_sequence_reads_the_ddr4_upper_page(open_bus, tool):
 
 # Refused before any request: with trace on, every request the driver runs
 # prints on stderr, so nothing may appear there.
-@pytest.mark.parametrize("call, refused", [
-    (lambda bus: bus.read_byte_data(0x80, 0), ValueError),
-    (lambda bus: bus.read_byte_data(-1, 0), ValueError),
-    (lambda bus: bus.read_byte_data("0x50", 0), ValueError),
-    (lambda bus: bus.read_byte_data(DDR3, 0x100), ValueError),
-    (lambda bus: bus.write_byte_data(DDR3, 0, 256), ValueError),
-    (lambda bus: bus.write_byte(DDR3, True), ValueError),
-    (lambda bus: bus.write_word_data(SENSOR, 2, 0x10000), ValueError),
-    (lambda bus: bus.read_i2c_block_data(DDR3, 0, 0), ValueError),
-    (lambda bus: bus.read_i2c_block_data(DDR3, 0, 33), ValueError),
-    (lambda bus: bus.write_i2c_block_data(DDR3, 0, []), ValueError),
-    (lambda bus: bus.write_i2c_block_data(DDR3, 0, [0] * 33), ValueError),
-    (lambda bus: bus.write_i2c_block_data(DDR3, 0, [1, 256]), ValueError),
-    (lambda bus: bus.write_block_data(BLOCK_DEVICE, 0x10, None), ValueError),
-    (lambda bus: bus.read_byte(DDR3, force=1), ValueError),
-    (lambda bus: bus.ports.read(0x10000), ValueError),
-    (lambda bus: bus.ports.read(0x80, 24), ValueError),
-    (lambda bus: bus.ports.write(0x80, 0x100, 8), ValueError),
-    (lambda bus: bus.ports.write(0x80, 0x10000, 16), ValueError),
-    (lambda bus: bus.write_quick(DDR3), NotImplementedError),
-    (lambda bus: bus.process_call(DDR3, 0, 1), NotImplementedError),
-    (lambda bus: bus.block_process_call(DDR3, 0, [1]), NotImplementedError),
-    (lambda bus: bus.i2c_rdwr(), NotImplementedError),
-    (lambda bus: bus.enable_pec(), NotImplementedError),
+@pytest.mark.parametrize("method, args, refused", [
+    ("read_byte_data", (0x80, 0), ValueError), ("read_byte_data", (-1, 0), ValueError),
+    ("read_byte_data", ("0x50", 0), ValueError), ("read_byte_data", (DDR3, 0x100), ValueError),
+    ("write_byte_data", (DDR3, 0, 256), ValueError), ("write_byte", (DDR3, True), ValueError),
+    ("write_word_data", (SENSOR, 2, 0x10000), ValueError),
+    ("read_i2c_block_data", (DDR3, 0, 0), ValueError),
+    ("read_i2c_block_data", (DDR3, 0, 33), ValueError),
+    ("write_i2c_block_data", (DDR3, 0, []), ValueError),
+    ("write_i2c_block_data", (DDR3, 0, [0] * 33), ValueError),
+    ("write_i2c_block_data", (DDR3, 0, [1, 256]), ValueError),
+    ("write_block_data", (BLOCK_DEVICE, 0x10, None), ValueError),
+    ("read_byte", (DDR3, 1), ValueError),  # force is None, True or False
+    ("ports.read", (0x10000,), ValueError), ("ports.read", (0x80, 24), ValueError),
+    ("ports.write", (0x80, 0x100, 8), ValueError), ("ports.write", (0x80, 1 << 16, 16), ValueError),
+    ("write_quick", (DDR3,), NotImplementedError), ("i2c_rdwr", (), NotImplementedError),
+    ("process_call", (DDR3, 0, 1), NotImplementedError), ("enable_pec", (), NotImplementedError),
+    ("block_process_call", (DDR3, 0, [1]), NotImplementedError),
 ])
-def test_refused_before_any_request(open_bus, capfd, call, refused):
+def test_refused_before_any_request(open_bus, capfd, method, args, refused):
     bus = open_bus(trace=True)
     capfd.readouterr()
+    target = bus.ports if method.startswith("ports.") else bus
     with pytest.raises(refused):
-        call(bus)
+        getattr(target, method.split(".")[-1])(*args)
     assert capfd.readouterr().err == ""
 
 
@@ -194,25 +189,19 @@ def test_example_reports_what_the_tool_shows(tool):
 
 # The package installs into a virtual environment without a network, and
 # the installed copy runs (from a copy of the source: pip builds in place).
-def test_installs_without_a_network(library, tmp_path):
-    import shutil
-    import venv
-    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-    try:
-        import ensurepip  # noqa: F401
-    except ImportError:
+def test_installs_without_a_network(library, tool, tmp_path):
+    if importlib.util.find_spec("ensurepip") is None:
         pytest.skip("python3's venv cannot install pip (Debian package python3-venv)")
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
     shutil.copytree(os.path.join(source, "omzi2c"), tmp_path / "package" / "omzi2c")
     shutil.copy(os.path.join(source, "pyproject.toml"), tmp_path / "package")
     venv.create(tmp_path / "env", system_site_packages=True, with_pip=True)
     python = str(tmp_path / "env" / "bin" / "python")
     subprocess.run([python, "-m", "pip", "install", "-q", "--no-build-isolation", "--no-index",
                     str(tmp_path / "package")], check=True, cwd=tmp_path)
-    done = subprocess.run([python, "-c", "import omzi2c; print(omzi2c.__file__, "
-                           "omzi2c.SMBus(library=%r).read_byte_data(0x50, 2))" % library],
+    done = subprocess.run([python, "-c", "import omzi2c; print(omzi2c.__file__, omzi2c.SMBus("
+                           f"library={library!r}).read_byte_data(0x50, 2))"],
                           capture_output=True, text=True, check=True, cwd=tmp_path)
     path, memory_type = done.stdout.split()
     assert path.startswith(str(tmp_path / "env"))
-    assert int(memory_type) == hex_numbers(subprocess.run(
-        [os.environ["OMZI2C_TOOL"], "get", "0x50", "2"], capture_output=True, text=True,
-        check=True).stdout)[0]
+    assert int(memory_type) == hex_numbers(tool("get", "0x50", "2"))[0]
