@@ -136,7 +136,7 @@ class _Handle:
         where = "" if chip is None else f" at chip {chip:#04x}"
         text = f"{name[len('omzi2c_'):]}{where}: {self._words(status)}"
         if known:
-            text += f" (NTSTATUS {ntstatus.value:#010x}"
+            text += f" (NTSTATUS 0x{ntstatus.value:08X}"
             if result.value != lib.RESULT_UNKNOWN:
                 text += f", result {result.value}"
             text += ")"
@@ -419,7 +419,12 @@ class Ports:
         self._handle().call("omzi2c_port_write", None, port, width, value)
 
     def close(self):
+        """Closes a handle of its own; one of an SMBus stays open."""
         if self._own is not None:
+            self._own.close()
+
+    def __del__(self):
+        if getattr(self, "_own", None) is not None:
             self._own.close()
 
     def __enter__(self):

@@ -176,9 +176,10 @@ def test_bad_open_options_raise_value_error(library, options):
 
 # The example prints the part numbers and the temperature the tool shows.
 def test_example_reports_what_the_tool_shows(tool):
-    example = os.path.join(os.path.dirname(__file__), "..", "examples", "modules_and_sensor.py")
+    package = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+    example = os.path.join(package, "examples", "modules_and_sensor.py")
     done = subprocess.run([sys.executable, example], capture_output=True, text=True, check=True,
-                          env=dict(os.environ, PYTHONPATH=os.path.join(os.path.dirname(example), "..")))
+                          env=dict(os.environ, PYTHONPATH=package))
     shown = tool("sensors")
     modules = dict(re.findall(r"^(0x5[0-7]): .*, (\S+)$", shown, re.M))
     temperature = re.search(r"temp1:\s+([+-][\d.]+) C", shown).group(1)
