@@ -1,6 +1,8 @@
 # build/windows-package: what a user copies to the Windows machine. The INF
-# at the top, each architecture's driver and tool in the folder the INF names
-# for it (x86, amd64), and the certificate the images are signed with.
+# at the top, each architecture's driver, tool and client library (omzi2c.dll
+# with its .def and import library) in the folder the INF names for it (x86,
+# amd64), the headers for programs in include/, and the certificate the
+# images are signed with.
 #
 # 64-bit Windows loads only signed drivers, so both images are test-signed
 # (the 32-bit one gains only the signature: code and data stay as linked).
@@ -52,7 +54,11 @@ endif()
 # The package, rebuilt after every build of either architecture.
 set(commands
   COMMAND ${CMAKE_COMMAND} -E make_directory ${OMZI2C_PACKAGE_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy ${OMZI2C_WINDOWS_DIR}/omzi2c.inf ${OMZI2C_PACKAGE_DIR})
+  COMMAND ${CMAKE_COMMAND} -E copy ${OMZI2C_WINDOWS_DIR}/omzi2c.inf ${OMZI2C_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${OMZI2C_PACKAGE_DIR}/include/omzi2c
+  COMMAND ${CMAKE_COMMAND} -E copy ${OMZI2C_WINDOWS_DIR}/../include/omzi2c/omzi2c.h
+          ${OMZI2C_WINDOWS_DIR}/../include/omzi2c/omzi2c_client.h
+          ${OMZI2C_PACKAGE_DIR}/include/omzi2c)
 if(OMZI2C_SIGNING)
   list(APPEND commands
     COMMAND ${OMZI2C_OPENSSL} x509 -in ${OMZI2C_CERT} -outform DER
@@ -72,7 +78,8 @@ foreach(arch x86 x64)
   endif()
   list(APPEND commands
     COMMAND ${CMAKE_COMMAND} -E make_directory ${to}
-    COMMAND ${CMAKE_COMMAND} -E copy ${from}/omzi2c.exe ${to}
+    COMMAND ${CMAKE_COMMAND} -E copy ${from}/omzi2c.exe ${from}/omzi2c.dll
+            ${from}/libomzi2c.dll.a ${OMZI2C_WINDOWS_DIR}/../src/client/omzi2c.def ${to}
     COMMAND ${CMAKE_COMMAND} -E rm -f ${to}/omzi2c.sys)
   if(OMZI2C_SIGNING)
     list(APPEND commands

@@ -191,6 +191,9 @@ class InProcessSession : public Session {
       ntemu::SetNamedEventsSystemWide(true);
     } else {
       board_ = std::make_unique<board::SimulatedBoard>(BoardFor(parameters_));
+      // Nothing here reads the bus's log, and a long session (a shell, a
+      // program polling through the library) would only grow it.
+      board_->Bus().KeepLog(false);
       ntemu::InstallPortSpace(&board_->Ports());
       ntemu::InstallClock(&virtualClock_);
       if (!LoadState(error)) {
