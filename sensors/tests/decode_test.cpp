@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "board/ddr4_module.h"
+#include "board/ddr5_module.h"
 #include "board/hardware_monitor.h"
 #include "decode/chip_tables.h"
 #include "decode/spd.h"
@@ -133,6 +134,105 @@ TEST(DecodeSpd, Ddr3AndDdr4ModulesAndTheirCrc) {
   ddr5[2] = 0x12;
   EXPECT_EQ(DecodeSpd(ddr5).type, "DDR5 SDRAM");
   EXPECT_FALSE(DecodeSpd(ddr5).decoded);
+}
+
+// The board's DDR5 image and variants of it; clock counts by JEDEC's DDR5
+// rounding, (t * 997 / tCK + 1000) / 1000 in ps.
+TEST(DecodeSpd, Ddr5ModuleGradesGeometryAndCrc) {
+  std::vector<uint8_t> image;
+  for (uint8_t byte : board::Ddr5ModuleSpd())
+    image.push_back(byte);
+  using Changes = std::vector<std::pair<size_t, uint8_t>>;
+  const struct {
+    const char* what;
+    Changes changes;
+    uint64_t mb;
+    unsigned ranks, width;
+    std::string grade, pc;
+    std::vector<unsigned> clocks;  // tAA .. tRFCsb; empty: not checked
+    bool crcOk;
+  } cases[] = {
+      {"as made",
+       {},
+       32768,
+       2,
+       8,
+       "DDR5-4800",
+       "PC5-38400",
+       {39, 39, 39, 77, 116, 72, 708, 384, 312},
+       true},
+      {"tCK 417 ps: still the 4800 grade",
+       {{20, 0xA1}},
+       32768,
+       2,
+       8,
+       "DDR5-4800",
+       "PC5-38400",
+       {39},
+       false},
+      {"tCK 400 ps: no grade", {{20, 0x90}}, 32768, 2, 8, "DDR5-5000", "PC5-40000", {40}, false},
+      {"tCK 312 ps", {{20, 0x38}}, 32768, 2, 8, "DDR5-6400", "PC5-51200", {52}, false},
+      {"one rank of x16",
+       {{234, 0x00}, {6, 0x40}},
+       8192,
+       1,
+       16,
+       "DDR5-4800",
+       "PC5-38400",
+       {},
+       false},
+      {"maker's bytes outside the CRC",
+       {{600, 0x55}},
+       32768,
+       2,
+       8,
+       "DDR5-4800",
+       "PC5-38400",
+       {},
+       true},
+  };
+  const char* const names[] = {"tAA", "tRCD",  "tRP",   "tRAS",  "tRC",
+                               "tWR", "tRFC1", "tRFC2", "tRFCsb"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> bytes = image;
+    for (auto [at, value] : c.changes)
+      bytes[at] = value;
+    const SpdModule m = DecodeSpd(bytes);
+    ASSERT_TRUE(m.decoded);
+    EXPECT_EQ(m.type, "DDR5 SDRAM");
+    EXPECT_EQ(m.spdRevision, "1.0");
+    EXPECT_EQ(m.moduleType, "UDIMM");
+    EXPECT_EQ(m.capacityMb, c.mb);
+    EXPECT_EQ(m.ranks, c.ranks);
+    EXPECT_EQ(m.deviceWidth, c.width);
+    EXPECT_EQ(m.dieMbit, 16384u);
+    EXPECT_EQ(m.subChannels, 2u);
+    EXPECT_EQ(m.busWidth, 64u);
+    EXPECT_EQ(m.speedGrade, c.grade);
+    EXPECT_EQ(m.pcName, c.pc);
+    EXPECT_EQ(m.casLatencies, (std::vector<unsigned>{22, 24, 26, 28, 30, 32, 34, 36, 38, 40}));
+    ASSERT_EQ(m.timings.size(), 9u);
+    for (size_t i = 0; i < c.clocks.size(); ++i) {
+      EXPECT_EQ(m.timings[i].name, std::string(names[i]));
+      EXPECT_EQ(m.timings[i].clocks, c.clocks[i]) << names[i];
+    }
+    EXPECT_DOUBLE_EQ(m.timings[0].ns, 16.0);
+    EXPECT_DOUBLE_EQ(m.timings[6].ns, 295.0);  // tRFC1, kept in ns
+    EXPECT_EQ(m.volts, (std::vector<double>{1.1, 1.1, 1.8}));
+    EXPECT_EQ(m.voltNames, (std::vector<std::string>{"VDD", "VDDQ", "VPP"}));
+    EXPECT_EQ(m.manufacturer, "SK Hynix");
+    EXPECT_EQ(m.dramMaker, "Samsung");
+    EXPECT_EQ(m.location, std::optional<uint8_t>(3));
+    EXPECT_EQ(m.part, "OMZ5U4800C40-32G");
+    EXPECT_EQ(m.serial, 0x5E0DD501u);
+    EXPECT_EQ(m.year, 2024u);
+    EXPECT_EQ(m.week, 15u);
+    ASSERT_EQ(m.crcs.size(), 1u);
+    EXPECT_EQ(m.crcs[0].bytes, "0-509");
+    EXPECT_EQ(m.crcs[0].stored, bytes[510] | bytes[511] << 8);
+    EXPECT_EQ(m.crcs[0].Ok(), c.crcOk);
+  }
 }
 
 }  // namespace

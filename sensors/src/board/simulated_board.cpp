@@ -51,9 +51,7 @@ const std::vector<FaultInfo> kFaults = {
 }  // namespace
 
 SimulatedBoard::SimulatedBoard(const BoardConfig& config)
-    : config_(config),
-      pci_(ports_),
-      modules_(address::kModuleCount) {
+    : config_(config), pci_(ports_), modules_(address::kModuleCount) {
   PlaceController();
   AttachDevices();
   if (StartWatch* model = ControllerModel()) model->OnStartCommand([this] { TransactionStarts(); });
@@ -132,6 +130,11 @@ void SimulatedBoard::AttachDevices() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     modules_[slot].Load(MemoryModuleSpd(slot));
   ddr4_.Load(Ddr4ModuleSpd());
+  ddr5_.Load(Ddr5ModuleSpd());
+  constexpr int kQuartersPerDegree = 4;
+  ddr5_.SetWordRegister(hub::kHighLimit, hub::Quarters(55 * kQuartersPerDegree));
+  ddr5_.SetWordRegister(hub::kCriticalLimit, hub::Quarters(85 * kQuartersPerDegree));
+  ddr5_.SetQuarters(36 * kQuartersPerDegree + 2);  // 36.5
   using namespace temperature;
   temperatureSensor_.SetRegister(kCapabilities, 0x0057);  // alarms, 1/8 degree resolution
   temperatureSensor_.SetRegister(kConfig, 0x0000);
@@ -153,6 +156,7 @@ void SimulatedBoard::AttachToBus() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     bus_.Attach(SlaveAddress(static_cast<uint8_t>(address::kFirstModule + slot)), &modules_[slot]);
   bus_.Attach(SlaveAddress(address::kDdr4Module), &ddr4_);
+  bus_.Attach(SlaveAddress(address::kDdr5Module), &ddr5_);
   bus_.Attach(SlaveAddress(address::kSelectPage0), &selectPage0_);
   bus_.Attach(SlaveAddress(address::kSelectPage1), &selectPage1_);
   bus_.Attach(SlaveAddress(address::kTemperatureSensor), &temperatureSensor_);
@@ -343,6 +347,7 @@ void SimulatedBoard::RestoreBaseline() {
   for (SpdEeprom& module : modules_)
     module.SetWriteProtected(writeProtect_);
   ddr4_.SetWriteProtected(writeProtect_);
+  ddr5_.SetWriteProtected(writeProtect_);
 }
 
 void SimulatedBoard::TransactionStarts() {
@@ -381,6 +386,7 @@ bool SimulatedBoard::ApplyFault(const std::string& name, std::string* error) {
     for (SpdEeprom& module : modules_)
       module.SetWriteProtected(true);
     ddr4_.SetWriteProtected(true);
+    ddr5_.SetWriteProtected(true);
     writeProtect_ = true;
     return true;
   }

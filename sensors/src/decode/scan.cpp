@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "decode/chip_tables.h"
+#include "decode/spd_hub.h"
 
 namespace omzi2c::decode {
 
@@ -99,8 +100,15 @@ std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip,
     type = bus.Byte(chip, spd::kTypeByte);
     if (!type) return std::nullopt;
   }
+  // Neither DDR3 nor DDR4: perhaps a DDR5 module's SPD hub, whose byte 2 is
+  // its revision.
+  if (*type != spd::kDdr3 && *type != spd::kDdr4 && IsSpdHub(bus, chip)) {
+    const auto memory = ReadHubMemory(bus, chip, notes);
+    if (!memory) return std::nullopt;
+    return ModuleRead{chip, *memory, DecodeSpd(*memory)};
+  }
   auto bytes = bus.Bytes(chip, 0, spd::kPageSize);
-  if (bytes && SpdSize(*type) > spd::kPageSize) bytes = ReadBothPages(bus, chip, *bytes);
+  if (bytes && *type == spd::kDdr4) bytes = ReadBothPages(bus, chip, *bytes);
   if (!bytes) {
     if (!bus.Failed()) notes->push_back(StoppedAnswering(chip));
     return std::nullopt;
@@ -123,7 +131,7 @@ ScanResult ScanSensors(BusReader& bus) {
     }
   }
   for (uint8_t chip = spd::kFirstAddress; chip <= spd::kLastAddress && !bus.Failed(); ++chip) {
-    if (auto module = ReadModule(bus, chip, &result.notes)) result.modules.push_back(*module);
+    if (auto report = ReadHubSensor(bus, chip, &result.notes)) result.chips.push_back(*report);
   }
   return result;
 }

@@ -21,16 +21,17 @@ struct ModuleRead {
 
 struct ScanResult {
   std::vector<ChipReport> chips;
-  std::vector<ModuleRead> modules;
   std::vector<std::string> notes;  // chips that stopped answering, skipped
 };
 
-// Every known chip on the bus. Stops at a bus failure (bus.Failed()).
+// Every known chip on the bus, DDR5 modules' SPD hubs for their sensor
+// (memory modules themselves are read by ReadModule). Stops at a bus
+// failure (bus.Failed()).
 ScanResult ScanSensors(BusReader& bus);
 
 // The module at `chip`, all its bytes (DDR4: both pages, page 0 selected
-// again afterwards); empty when nothing answers there or the bus failed,
-// with a note in `notes` when it stopped answering.
+// again afterwards; DDR5: the hub's eight pages, its page put back); empty when nothing answers
+// there or the bus failed, with a note in `notes` when it stopped answering.
 std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip, std::vector<std::string>* notes);
 
 }  // namespace omzi2c::decode

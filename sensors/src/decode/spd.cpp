@@ -43,6 +43,7 @@ std::string MemoryTypeName(uint8_t code) {
 }
 
 size_t SpdSize(uint8_t typeCode) {
+  if (typeCode == spd::kDdr5) return spd::kDdr5Size;
   return typeCode == spd::kDdr4 ? 2 * spd::kPageSize : spd::kPageSize;
 }
 
@@ -80,6 +81,7 @@ SpdModule DecodeSpd(const std::vector<uint8_t>& bytes) {
   if (bytes.size() < SpdSize(module.typeCode)) return module;
   if (module.typeCode == spd::kDdr3) spd_detail::DecodeDdr3(bytes, &module);
   if (module.typeCode == spd::kDdr4) spd_detail::DecodeDdr4(bytes, &module);
+  if (module.typeCode == spd::kDdr5) spd_detail::DecodeDdr5(bytes, &module);
   return module;
 }
 

@@ -61,15 +61,14 @@ int Sensors(Command& c) {
   const decode::ScanResult scan = decode::ScanSensors(bus);
   PrintNotes(c, scan.notes);
   if (bus.Failed()) return Stopped(c, bus);
+  const std::string adapter = c.CurrentSession().AdapterName();
   if (json) {
-    c.Out() << *SensorsJson(scan);
+    c.Out() << *SensorsJson(scan, adapter);
     return kExitOk;
   }
+  const std::string degrees = DegreesText();
   for (const decode::ChipReport& chip : scan.chips)
-    c.Out() << ChipText(chip) << "\n";
-  if (!scan.modules.empty()) c.Out() << "Memory modules (SPD)\n";
-  for (const decode::ModuleRead& module : scan.modules)
-    c.Out() << ModuleLine(module) << "\n";
+    c.Out() << ChipText(chip, adapter, degrees) << "\n";
   return kExitOk;
 }
 
