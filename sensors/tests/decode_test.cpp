@@ -2,6 +2,8 @@
 // JEDEC layouts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "board/ddr4_module.h"
 #include "board/ddr5_module.h"
 #include "board/hardware_monitor.h"
@@ -134,6 +136,89 @@ TEST(DecodeSpd, Ddr3AndDdr4ModulesAndTheirCrc) {
   ddr5[2] = 0x12;
   EXPECT_EQ(DecodeSpd(ddr5).type, "DDR5 SDRAM");
   EXPECT_FALSE(DecodeSpd(ddr5).decoded);
+}
+
+// What DDR3 and DDR4 modules give beyond the main decode, read off the
+// layouts: SPD revision (byte 1), DRAM maker (DDR3 148-149, DDR4 350-351),
+// site (DDR3 119, DDR4 322), DDR4 tRFC2/4 (32-35) and tWTR_S/L (43-45, 125 ps
+// units), and tCL-tRCD-tRP-tRAS in clocks.
+TEST(DecodeSpd, Ddr3AndDdr4Additions) {
+  std::vector<uint8_t> ddr3, ddr4;
+  for (uint8_t byte : board::MemoryModuleSpd(0))
+    ddr3.push_back(byte);
+  for (uint8_t byte : board::Ddr4ModuleSpd())
+    ddr4.push_back(byte);
+  using Changes = std::vector<std::pair<size_t, uint8_t>>;
+  using Timings = std::vector<std::pair<std::string, double>>;
+  const Changes ddr4Times = {{32, 0x20}, {33, 0x08}, {34, 0x00}, {35, 0x05},
+                             {43, 0x00}, {44, 0x14}, {45, 0x3C}};
+  const struct {
+    const char* what;
+    const std::vector<uint8_t>& bytes;
+    Changes changes;
+    std::string revision, dramMaker, summary;
+    uint8_t site;
+    Timings timings;  // name, ns
+    std::vector<unsigned> clocks;
+  } cases[] = {
+      {"DDR3",
+       ddr3,
+       {{1, 0x12}, {119, 0x07}, {148, 0x80}, {149, 0x2C}},
+       "1.2",
+       "Micron Technology",
+       "11-11-11-28",
+       0x07,
+       {},
+       {}},
+      {"DDR3 without DRAM maker",
+       ddr3,
+       {{1, 0x10}, {119, 0x00}, {149, 0x00}},
+       "1.0",
+       "",
+       "11-11-11-28",
+       0x00,
+       {},
+       {}},
+      {"DDR4",
+       ddr4,
+       ddr4Times,
+       "1.1",
+       "",
+       "17-17-17-39",
+       0x01,
+       {{"tRFC2", 260.0}, {"tRFC4", 160.0}, {"tWTR_S", 2.5}, {"tWTR_L", 7.5}},
+       {313, 193, 3, 9}},
+      {"DDR4 upper nibbles of tWTR",
+       ddr4,
+       {{43, 0x21}, {322, 0x05}, {350, 0x80}, {351, 0xAD}},
+       "1.1",
+       "SK Hynix",
+       "17-17-17-39",
+       0x05,
+       {{"tWTR_S", 34.5}, {"tWTR_L", 71.5}},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> bytes = c.bytes;
+    for (auto [at, value] : c.changes)
+      bytes[at] = value;
+    const SpdModule m = DecodeSpd(bytes);
+    EXPECT_EQ(m.spdRevision, c.revision);
+    EXPECT_EQ(m.dramMaker, c.dramMaker);
+    EXPECT_EQ(m.dramMakerBank, c.dramMaker.empty() ? 0u : 1u);
+    EXPECT_EQ(m.location, std::optional<uint8_t>(c.site));
+    EXPECT_EQ(m.timingSummary, c.summary);
+    for (size_t i = 0; i < c.timings.size(); ++i) {
+      const auto t = std::find_if(m.timings.begin(), m.timings.end(),
+                                  [&](const SpdTiming& s) { return s.name == c.timings[i].first; });
+      ASSERT_NE(t, m.timings.end()) << c.timings[i].first;
+      EXPECT_DOUBLE_EQ(t->ns, c.timings[i].second) << t->name;
+      if (i < c.clocks.size()) {
+        EXPECT_EQ(t->clocks, c.clocks[i]) << t->name;
+      }
+    }
+  }
 }
 
 // The board's DDR5 image and variants of it; clock counts by JEDEC's DDR5

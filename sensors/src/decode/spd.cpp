@@ -82,6 +82,9 @@ SpdModule DecodeSpd(const std::vector<uint8_t>& bytes) {
   if (module.typeCode == spd::kDdr3) spd_detail::DecodeDdr3(bytes, &module);
   if (module.typeCode == spd::kDdr4) spd_detail::DecodeDdr4(bytes, &module);
   if (module.typeCode == spd::kDdr5) spd_detail::DecodeDdr5(bytes, &module);
+  if (module.typeCode == spd::kDdr3) spd_detail::AddDdr3Extras(bytes, &module);
+  if (module.typeCode == spd::kDdr4) spd_detail::AddDdr4Extras(bytes, &module);
+  if (module.decoded) spd_detail::SetTimingSummary(&module);
   return module;
 }
 

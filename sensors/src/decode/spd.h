@@ -91,6 +91,11 @@ namespace spd_detail {
 void DecodeDdr3(const std::vector<uint8_t>& bytes, SpdModule* module);
 void DecodeDdr4(const std::vector<uint8_t>& bytes, SpdModule* module);
 void DecodeDdr5(const std::vector<uint8_t>& bytes, SpdModule* module);
+// What DDR3 and DDR4 modules also give, after their decode; the
+// tCL-tRCD-tRP-tRAS summary of any decoded module.
+void AddDdr3Extras(const std::vector<uint8_t>& bytes, SpdModule* module);
+void AddDdr4Extras(const std::vector<uint8_t>& bytes, SpdModule* module);
+void SetTimingSummary(SpdModule* module);
 // The data rate grade nearest below 2000 / tCK, and its names.
 void SetSpeed(double tckNs, const char* prefix, const char* pcPrefix, SpdModule* module);
 unsigned Clocks(double ns, double tckNs);
