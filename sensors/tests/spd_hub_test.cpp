@@ -101,55 +101,38 @@ TEST(SpdHub, PageSequenceWritesMr11OnlyToAHubAndPutsItBack) {
     EXPECT_EQ(chip, kHubAt);
 }
 
-// The hub model: the memory window follows MR11, reads wrap within the page,
-// the limits keep bits 12:2, the status follows the temperature, a write to
-// MR11 keeps bits 3:0, the sensor registers decode as quarter degrees.
-TEST(SpdHub, ModelRegistersPagesAndSensor) {
+// The hub model beyond what the page sequence reads: reads wrap within the
+// page, two-byte mode closes the one-byte window, MR11 keeps bits 3:0 and the
+// limits bits 12:2, and MR51 follows the temperature against the limits.
+TEST(SpdHub, ModelWrapsModesLimitsAndStatus) {
   board::SpdHub hub;
-  std::array<uint8_t, board::SpdHub::kSize> memory{};
-  for (size_t i = 0; i < memory.size(); ++i)
-    memory[i] = static_cast<uint8_t>(i * 7 + i / 128);
-  hub.Load(memory);
+  hub.Set(7 * 128, 0x77);
   uint8_t byte = 0;
-  const struct {
-    uint8_t mr11, command;
-    size_t offset;  // in the memory
-  } reads[] = {{0x00, 0x80, 0}, {0x03, 0x85, 3 * 128 + 5}, {0xF7, 0xFF, 7 * 128 + 127}};
-  for (const auto& r : reads) {
-    ASSERT_TRUE(hub.WriteByte(kMr11, r.mr11));
-    EXPECT_EQ(hub.Register(kMr11), r.mr11 & 0x0F);
-    ASSERT_TRUE(hub.ReadByte(r.command, &byte));
-    EXPECT_EQ(byte, memory[r.offset]) << int(r.command);
-  }
-  ASSERT_TRUE(hub.ReceiveByte(&byte));  // wrapped to the start of page 7
-  EXPECT_EQ(byte, memory[7 * 128]);
+  ASSERT_TRUE(hub.WriteByte(kMr11, 0xF7));
+  EXPECT_EQ(hub.Register(kMr11), 0x07);
+  ASSERT_TRUE(hub.ReadByte(0xFF, &byte) && hub.ReceiveByte(&byte));
+  EXPECT_EQ(byte, 0x77);  // after 0xFF, the start of page 7
   ASSERT_TRUE(hub.WriteByte(kMr11, 0x08));
-  EXPECT_FALSE(hub.ReadByte(0x80, &byte));  // two-byte mode: no one-byte window
+  EXPECT_FALSE(hub.ReadByte(0x80, &byte));
+  const uint8_t ones[2] = {0xFF, 0xFF};
+  ASSERT_TRUE(hub.WriteWord(0x1C, ones));
+  EXPECT_EQ(hub.Register(0x1C) << 8 | hub.Register(0x1D), 0xFC1F);
 
-  const struct {
-    int quarters;
-    uint8_t status;  // bit 0 high, 1 low, 2 critical, 3 low critical
-  } temperatures[] = {{146, 0x00}, {221, 0x01}, {400, 0x05}, {-1, 0x02}, {-81, 0x0A}};
   hub.SetWordRegister(0x1C, 0x0370);  // high 55 C (220 quarters)
   hub.SetWordRegister(0x1E, 0x0000);  // low 0 C
   hub.SetWordRegister(0x20, 0x0550);  // critical 85 C
   hub.SetWordRegister(0x22, 0x1EC0);  // low critical -20 C (-80 quarters)
+  const struct {
+    int quarters;
+    uint8_t status;  // bit 0 high, 1 low, 2 critical, 3 low critical
+  } temperatures[] = {{146, 0x00}, {221, 0x01}, {400, 0x05}, {-1, 0x02}, {-81, 0x0A}};
   for (const auto& t : temperatures) {
     hub.SetQuarters(t.quarters);
     EXPECT_EQ(hub.Register(0x33), t.status) << t.quarters;
-    uint8_t wire[2];
-    ASSERT_TRUE(hub.ReadWord(0x31, wire));
-    const Reading r = DecodeHubTemperature(
-        {wire[0], wire[1]}, {0x70, 0x03, 0, 0, 0x50, 0x05, 0xC0, 0x1E}, 0, hub.Register(0x33));
+    const Reading r = DecodeHubTemperature({hub.Register(0x31), hub.Register(0x32)},
+                                           std::vector<uint8_t>(8), 0, 0);
     EXPECT_DOUBLE_EQ(*r.value, t.quarters / 4.0);
-    EXPECT_DOUBLE_EQ(*r.lowCritical, -20.0);
-    EXPECT_EQ(r.alarms.size(), static_cast<size_t>(__builtin_popcount(t.status)));
   }
-  const uint8_t limit[2] = {0xFF, 0xFF};
-  ASSERT_TRUE(hub.WriteWord(0x1C, limit));
-  EXPECT_EQ(hub.Register(0x1C), 0xFC);
-  EXPECT_EQ(hub.Register(0x1D), 0x1F);
-  EXPECT_FALSE(DecodeHubTemperature({0, 0}, std::vector<uint8_t>(8), 0x01, 0).value);  // off
 }
 
 }  // namespace

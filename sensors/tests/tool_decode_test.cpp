@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 
 #ifdef OMZI2C_HAVE_JSON
 #include <nlohmann/json.hpp>
@@ -22,36 +21,29 @@ using test_support::ToolRun;
 
 constexpr int kChipsetKinds = 10;
 
-// The locale for the temperatures' unit, put back afterwards.
+// LC_ALL, LC_CTYPE (cleared) and LANG for one scope; "" counts as unset.
 class Locale {
  public:
   Locale(const char* lcAll, const char* lang) {
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-      const char* value = std::getenv(name);
-      saved_.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
-      unsetenv(name);
-    }
-    if (lcAll) setenv("LC_ALL", lcAll, 1);
-    if (lang) setenv("LANG", lang, 1);
+    for (const char* name : kNames)
+      saved_.push_back(std::getenv(name) ? std::getenv(name) : "");
+    Set({lcAll, "", lang});
   }
-  ~Locale() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
+  ~Locale() { Set(saved_); }
 
  private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  static constexpr const char* kNames[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+  static void Set(const std::vector<std::string>& values) {
+    for (size_t i = 0; i < values.size(); ++i)
+      setenv(kNames[i], values[i].c_str(), 1);
+  }
+  std::vector<std::string> saved_;
 };
 
 // The sensors in lm-sensors' layout: labels padded to 13, values %+6.1f
 // and %+6.2f, limits two to a parenthesis, the second line indented by 23.
 TEST(ToolDecode, SensorsAndSpdOnEveryChipset) {
-  const Locale ascii("C", nullptr);
+  const Locale ascii("C", "");
   const std::vector<std::string> sensorsShows = {
       "jc42-i2c-0-18\nAdapter: SMBus ",
       "temp1:        +34.4 C  (low  =  +0.0 C, high = +75.0 C)\n"
@@ -110,13 +102,9 @@ TEST(ToolDecode, DegreeSignFollowsTheLocale) {
     const char* lang;
     const char* shows;
   } cases[] = {{"C", "en_US.UTF-8", "+34.4 C  "},  // LC_ALL comes first
-               {nullptr, "en_US.UTF-8",
-                "+34.4\xC2\xB0"
-                "C  "},
-               {"de_DE.utf8", nullptr,
-                "+34.4\xC2\xB0"
-                "C  "},
-               {nullptr, nullptr, "+34.4 C  "}};
+               {"", "en_US.UTF-8", "+34.4\u00B0C  "},
+               {"de_DE.utf8", "", "+34.4\u00B0C  "},
+               {"", "", "+34.4 C  "}};
   for (const auto& c : cases) {
     const Locale locale(c.lcAll, c.lang);
     const ToolRun run = Tool({"sensors"});
