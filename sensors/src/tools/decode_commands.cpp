@@ -82,9 +82,10 @@ int Spd(Command& c) {
   std::vector<std::string> notes;
   std::vector<decode::ModuleRead> modules;
   for (uint8_t chip : *chips) {
+    const size_t noted = notes.size();  // a module that said why it was not read
     if (auto module = decode::ReadModule(bus, chip, &notes)) {
       modules.push_back(*module);
-    } else if (c.Count() != 0 && !bus.Failed()) {
+    } else if (c.Count() != 0 && !bus.Failed() && notes.size() == noted) {
       notes.push_back("no module answers at " + Hex2(chip));
     }
     if (bus.Failed()) break;
