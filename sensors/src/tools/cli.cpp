@@ -401,6 +401,23 @@ int RunShell(LazySession& sessions, const GlobalOptions& options, CliIo io) {
 
 }  // namespace
 
+bool ParseSessionOptions(const std::vector<std::string>& args, GlobalOptions* options,
+                         std::string* error) {
+  error->clear();
+  std::ostringstream err;
+  Line line;
+  if (!ParseLine(args, /*sessionOptions=*/true, options, &line, err)) {
+    *error = err.str();
+  } else if (!line.words.empty() || line.help || line.version || line.listFaults) {
+    *error = "Error: only session options are taken here, not '" +
+             (line.words.empty() ? std::string("--help, --version or --list-faults")
+                                 : line.words[0]) +
+             "'\n";
+  }
+  while (!error->empty() && error->back() == '\n') error->pop_back();
+  return error->empty();
+}
+
 int RunTool(const std::vector<std::string>& args, CliIo io) {
   GlobalOptions options;
   Line line;

@@ -18,6 +18,7 @@
 #include "ntemu/real_ports.h"
 #include "ntemu/registry.h"
 #include "omzi2c_client/in_process_transport.h"
+#include "omzi2c_client/linux_holds.h"
 #include "tools/board_state.h"
 #include "tools/cli.h"
 #include "tools/format.h"
@@ -173,6 +174,8 @@ class InProcessSession : public Session {
       : options_(options), parameters_(std::move(parameters)), tracePrinter_(trace) {}
 
   ~InProcessSession() override {
+    client_.reset();
+    holding_.reset();
     transport_.reset();
     driver_.reset();  // unloads the driver while the board is still there
     ntemu::InstallTraceSink(nullptr);
@@ -229,11 +232,19 @@ class InProcessSession : public Session {
       observer = [this](const ntemu::IoResult& io) { tracePrinter_.OnCompletion(io); };
     }
     transport_ = std::make_unique<client::InProcessTransport>(driver_->Device(), observer);
-    client_ = std::make_unique<client::Client>(*transport_);
+    std::unique_ptr<client::SharedHold> hold;
+    if (options_.sharedHold) hold = MakeHold(error);
+    if (options_.sharedHold && !hold) {
+      *exitStatus = kExitFailed;
+      return false;
+    }
+    holding_ = std::make_unique<client::HoldingTransport>(*transport_, std::move(hold));
+    client_ = std::make_unique<client::Client>(*holding_);
     return true;
   }
 
   client::Client& Client() override { return *client_; }
+  client::HoldingTransport& Holding() override { return *holding_; }
   bool RealHardware() const override { return options_.board == "ports"; }
 
   std::vector<std::string> Info() const override {
@@ -272,6 +283,12 @@ class InProcessSession : public Session {
                     (Controller.I2CDriverEnable ? ntemu::Sddl(ntemu::EventSecurityOf(event))
                                                 : std::string("none (no SMBus service)")));
     return lines;
+  }
+
+  std::string AdapterName() const override {
+    char base[8];
+    std::snprintf(base, sizeof base, "%04x", Controller.SmbBase);
+    return std::string("SMBus ") + HostName(Controller.Chipset) + " at " + base;
   }
 
   std::string HostDescription() const override {
@@ -350,6 +367,14 @@ class InProcessSession : public Session {
     hostAt_ = text;
   }
 
+  // Real ports are shared with every other process on the machine that uses
+  // the library or the tool: a lock file beside the bus event's. Nobody
+  // else sees the simulated board, so there the hold is the process's own.
+  std::unique_ptr<client::SharedHold> MakeHold(std::string* error) const {
+    if (options_.board != "ports") return client::MakeProcessHold();
+    return client::MakeFileHold(error);
+  }
+
   bool InjectFaults(std::string* error) {
     for (const std::string& fault : options_.faults) {
       if (!board_) {
@@ -370,6 +395,7 @@ class InProcessSession : public Session {
   ntemu::RealClock realClock_;
   std::unique_ptr<ntemu::LoadedDriver> driver_;
   std::unique_ptr<client::InProcessTransport> transport_;
+  std::unique_ptr<client::HoldingTransport> holding_;
   std::unique_ptr<client::Client> client_;
   std::string hostAt_;  // "00:1f.3"; empty where there is no PCI host
   StateFile stateFile_;
