@@ -62,8 +62,11 @@ TEST(ToolState, WritesLastReadsLeaveTheFileAndBadPathsAreRefused) {
       {"--chipset 2 -y set 0x50 0xc0 0xab", {0, ""}},
       {"--chipset 5 exchange 0x3a 5 0", {0, "0x02 0x07 0x08\n"}},
       {"get 0x50 0xc0", {0, "0xab\n"}},
-      {"-y set 0x37 0 0", {0, ""}},      // the DDR4 module's upper page
-      {"get 0x54 0x49", {0, "0x4f\n"}},  // byte 329: its part number's first letter
+      {"-y set 0x37 0 0", {0, ""}},        // the DDR4 module's upper page
+      {"get 0x54 0x49", {0, "0x4f\n"}},    // byte 329: its part number's first letter
+      {"-y set 0x55 0x0b 3", {0, ""}},     // the DDR5 hub's MR11: page 3
+      {"-y set 0x55 0x90 0x5a", {0, ""}},  // its memory's byte 3 * 128 + 16
+      {"get 0x55 0x90", {0, "0x5a\n"}},    // the page and the byte, both kept
   };
   for (const auto& step : steps)
     EXPECT_EQ(Binary(state + " " + step.first), step.second) << step.first;

@@ -118,7 +118,7 @@ TEST(ToolDetect, ShowsTheBoardsDevicesInTheGrid) {
   EXPECT_TRUE(Contains(run.out, "10: -- -- -- -- -- -- -- -- 18 --"));
   EXPECT_TRUE(Contains(run.out, "2e --"));
   EXPECT_TRUE(Contains(run.out, "40: -- -- -- -- 44 --"));
-  EXPECT_TRUE(Contains(run.out, "50: 50 51 52 53 54 --"));
+  EXPECT_TRUE(Contains(run.out, "50: 50 51 52 53 54 55 --"));
 
   const ToolRun silent = Tool({"--fault", "nak", "detect"});
   EXPECT_EQ(silent.status, 0);
@@ -300,7 +300,7 @@ TEST(ToolChipsets, StartPortAndDualStatusHostsServeTheCommands) {
     SCOPED_TRACE(c.chipset);
     const ToolRun info = Tool({"--chipset", c.chipset, "info"});
     EXPECT_TRUE(Contains(info.out, std::string("Chipset ") + c.chipset + " (" + c.host + ")"));
-    EXPECT_TRUE(Contains(Tool({"--chipset", c.chipset, "detect"}).out, "50: 50 51 52 53 54 --"));
+    EXPECT_TRUE(Contains(Tool({"--chipset", c.chipset, "detect"}).out, "50: 50 51 52 53 54 55 --"));
     const ToolRun session = Tool({"--chipset", c.chipset, "shell"},
                                  "set 0x18 0x02 0x0510 w\nget 0x18 0x02 w\n"
                                  "block-write 0x44 0x10 1 2 3\nblock-read 0x44 0x10\n");

@@ -211,6 +211,7 @@ void SimulatedBoard::RestoreBaseline() {
   for (SpdEeprom& module : modules_)
     module.SetWriteProtected(writeProtect_);
   ddr4_.SetWriteProtected(writeProtect_);
+  ddr5_.SetWriteProtected(writeProtect_);
 }
 
 void SimulatedBoard::TransactionStarts() {
@@ -249,6 +250,7 @@ bool SimulatedBoard::ApplyFault(const std::string& name, std::string* error) {
     for (SpdEeprom& module : modules_)
       module.SetWriteProtected(true);
     ddr4_.SetWriteProtected(true);
+    ddr5_.SetWriteProtected(true);
     writeProtect_ = true;
     return true;
   }

@@ -136,6 +136,11 @@ void SimulatedBoard::AttachDevices() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     modules_[slot].Load(MemoryModuleSpd(slot));
   ddr4_.Load(Ddr4ModuleSpd());
+  ddr5_.Load(Ddr5ModuleSpd());
+  constexpr int kQuartersPerDegree = 4;
+  ddr5_.SetWordRegister(hub::kHighLimit, hub::Quarters(55 * kQuartersPerDegree));
+  ddr5_.SetWordRegister(hub::kCriticalLimit, hub::Quarters(85 * kQuartersPerDegree));
+  ddr5_.SetQuarters(36 * kQuartersPerDegree + 2);  // 36.5
   using namespace temperature;
   temperatureSensor_.SetRegister(kCapabilities, 0x0057);  // alarms, 1/8 degree resolution
   temperatureSensor_.SetRegister(kConfig, 0x0000);
@@ -157,6 +162,7 @@ void SimulatedBoard::AttachToBus() {
   for (unsigned slot = 0; slot < address::kModuleCount; ++slot)
     bus_.Attach(SlaveAddress(static_cast<uint8_t>(address::kFirstModule + slot)), &modules_[slot]);
   bus_.Attach(SlaveAddress(address::kDdr4Module), &ddr4_);
+  bus_.Attach(SlaveAddress(address::kDdr5Module), &ddr5_);
   bus_.Attach(SlaveAddress(address::kSelectPage0), &selectPage0_);
   bus_.Attach(SlaveAddress(address::kSelectPage1), &selectPage1_);
   bus_.Attach(SlaveAddress(address::kTemperatureSensor), &temperatureSensor_);

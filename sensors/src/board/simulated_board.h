@@ -3,7 +3,8 @@
 // until the driver enables it), the controller's model at its base, and an
 // SMBus with the devices a real board carries: memory-module EEPROMs at
 // 0x50-0x53 (DDR3) and 0x54 (DDR4, with its page selects at 0x36 and
-// 0x37), a JC-42.4 temperature sensor, a hardware monitor
+// 0x37), 0x55 (DDR5, behind its SPD hub with a temperature sensor), a
+// JC-42.4 temperature sensor, a hardware monitor
 // with byte registers, and a block-capable device.
 #pragma once
 
@@ -17,6 +18,7 @@
 #include "board/byte_done_host_model.h"
 #include "board/chunk_buffer_host_model.h"
 #include "board/ddr4_module.h"
+#include "board/ddr5_module.h"
 #include "board/dual_status_host_model.h"
 #include "board/embedded_controller_model.h"
 #include "board/hardware_monitor.h"
@@ -57,6 +59,7 @@ namespace address {
 constexpr uint8_t kFirstModule = 0x50;  // four modules, 0x50..0x53
 constexpr uint8_t kModuleCount = 4;
 constexpr uint8_t kDdr4Module = 0x54;   // a DDR4 module beside them
+constexpr uint8_t kDdr5Module = 0x55;   // a DDR5 module's SPD hub
 constexpr uint8_t kSelectPage0 = 0x36;  // DDR4 SPD page selects
 constexpr uint8_t kSelectPage1 = 0x37;
 constexpr uint8_t kTemperatureSensor = 0x18;
@@ -132,6 +135,7 @@ class SimulatedBoard {
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
   Ddr4SpdEeprom& Ddr4Module() { return ddr4_; }
+  SpdHub& Ddr5Module() { return ddr5_; }
   board::TemperatureSensor& TemperatureSensor() { return temperatureSensor_; }
   HardwareMonitor& Monitor() { return monitor_; }
   StatusBlockDevice& Blocks() { return blocks_; }
@@ -196,6 +200,7 @@ class SimulatedBoard {
   std::vector<PciLocation> placed_;
   std::vector<SpdEeprom> modules_;
   Ddr4SpdEeprom ddr4_;
+  SpdHub ddr5_;
   SpdPageSelect selectPage0_{0, {&ddr4_}};
   SpdPageSelect selectPage1_{1, {&ddr4_}};
   board::TemperatureSensor temperatureSensor_;

@@ -46,6 +46,30 @@ const SpeedGrade kDdr4Grades[] = {
     {2400, 0.833, "PC4-19200"}, {2666, 0.75, "PC4-21300"},  {2933, 0.682, "PC4-23466"},
     {3200, 0.625, "PC4-25600"},
 };
+const SpeedGrade kDdr5Grades[] = {
+    {3200, 0.625, "PC5-25600"}, {3600, 0.555, "PC5-28800"}, {4000, 0.5, "PC5-32000"},
+    {4400, 0.454, "PC5-35200"}, {4800, 0.416, "PC5-38400"}, {5200, 0.384, "PC5-41600"},
+    {5600, 0.357, "PC5-44800"}, {6000, 0.333, "PC5-48000"}, {6400, 0.312, "PC5-51200"},
+};
+
+// Each generation's grades and the prefixes of its names.
+struct GenerationGrades {
+  const SpeedGrade* first;
+  const SpeedGrade* last;
+  const char* prefix;
+  const char* pcPrefix;
+};
+GenerationGrades GradesOf(spd_detail::Generation generation) {
+  switch (generation) {
+    case spd_detail::Generation::kDdr3:
+      return {std::begin(kDdr3Grades), std::end(kDdr3Grades), "DDR3-", "PC3-"};
+    case spd_detail::Generation::kDdr4:
+      return {std::begin(kDdr4Grades), std::end(kDdr4Grades), "DDR4-", "PC4-"};
+    case spd_detail::Generation::kDdr5:
+      break;
+  }
+  return {std::begin(kDdr5Grades), std::end(kDdr5Grades), "DDR5-", "PC5-"};
+}
 // The exact periods (0.9375 ns, 1.0714 ns, ...) are stored rounded to a
 // whole ps, either way; a tCK this close to a grade's is that grade.
 constexpr double kGradeSlackNs = 0.003;
@@ -74,6 +98,7 @@ bool KnownMemoryType(uint8_t code) {
 }
 
 size_t SpdSize(uint8_t typeCode) {
+  if (typeCode == spd::kDdr5) return spd::kDdr5Size;
   return typeCode == spd::kDdr4 ? 2 * spd::kPageSize : spd::kPageSize;
 }
 
@@ -111,6 +136,10 @@ SpdModule DecodeSpd(const std::vector<uint8_t>& bytes) {
   if (bytes.size() < SpdSize(module.typeCode)) return module;
   if (module.typeCode == spd::kDdr3) spd_detail::DecodeDdr3(bytes, &module);
   if (module.typeCode == spd::kDdr4) spd_detail::DecodeDdr4(bytes, &module);
+  if (module.typeCode == spd::kDdr5) spd_detail::DecodeDdr5(bytes, &module);
+  if (module.typeCode == spd::kDdr3) spd_detail::AddDdr3Extras(bytes, &module);
+  if (module.typeCode == spd::kDdr4) spd_detail::AddDdr4Extras(bytes, &module);
+  if (module.decoded) spd_detail::SetTimingSummary(&module);
   return module;
 }
 
@@ -119,14 +148,11 @@ namespace spd_detail {
 void SetSpeed(double tckNs, Generation generation, SpdModule* module) {
   module->tckNs = tckNs;
   if (!(tckNs > 0)) return;
-  const bool ddr4 = generation == Generation::kDdr4;
-  const char* prefix = ddr4 ? "DDR4-" : "DDR3-";
-  const SpeedGrade* first = ddr4 ? std::begin(kDdr4Grades) : std::begin(kDdr3Grades);
-  const SpeedGrade* last = ddr4 ? std::end(kDdr4Grades) : std::end(kDdr3Grades);
-  for (const SpeedGrade* grade = first; grade != last; ++grade) {
+  const GenerationGrades grades = GradesOf(generation);
+  for (const SpeedGrade* grade = grades.first; grade != grades.last; ++grade) {
     if (std::fabs(tckNs - grade->tckNs) <= kGradeSlackNs) {
       module->speed = grade->rate;
-      module->speedGrade = prefix + std::to_string(grade->rate);
+      module->speedGrade = grades.prefix + std::to_string(grade->rate);
       module->pcName = grade->pcName;
       return;
     }
@@ -134,11 +160,11 @@ void SetSpeed(double tckNs, Generation generation, SpdModule* module) {
   constexpr double kTransfersPerClockNs = 2000;  // two transfers a clock, in MT/s
   module->speed = Whole(kTransfersPerClockNs / tckNs);
   if (!module->speed) return;
-  module->speedGrade = prefix + std::to_string(*module->speed);
+  module->speedGrade = grades.prefix + std::to_string(*module->speed);
   // Module names count bytes per second over the 64-bit bus, in 100s.
   constexpr uint64_t kBytesPerTransfer = 8, kRounding = 100;
-  module->pcName = (ddr4 ? "PC4-" : "PC3-") +
-                   std::to_string(*module->speed * kBytesPerTransfer / kRounding * kRounding);
+  module->pcName =
+      grades.pcPrefix + std::to_string(*module->speed * kBytesPerTransfer / kRounding * kRounding);
 }
 
 std::optional<unsigned> Clocks(double ns, double tckNs) {

@@ -71,25 +71,27 @@ const std::vector<CommandInfo> kCommands = {
      "for that function as a .reg file, with the suggested Chipset or CHIPSET\n"
      "(1-10), which an unknown or unserved controller needs. With --json, the\n"
      "listing as one JSON document.\n"},
-    {"sensors", "sensors", "show what the known sensor chips and memory modules read",
+    {"sensors", "sensors", "show what the known sensor chips read",
      "Reads the addresses where known chips live: JC-42.4 temperature sensors\n"
-     "(0x18-0x1f), the board's hardware monitor and the memory modules' SPD\n"
-     "EEPROMs (0x50-0x57), each identified by its ID registers first. Prints\n"
-     "the readings grouped by chip, with limits and alarms, and one line per\n"
-     "module. A chip that stops answering is skipped with a note; a failing bus\n"
-     "stops the scan: exit status 2. With --json, one JSON document instead.\n"
-     "Writes: none, except for each module whose memory type byte (byte 2)\n"
-     "says DDR4: a write byte data (command 0, data 0) to 0x37 selects its\n"
-     "upper page and one to 0x36 page 0 again once that page is read. These\n"
-     "reach every DDR4 module on the bus and change no stored byte.\n"},
+     "(0x18-0x1f), the board's hardware monitor and the SPD hubs of DDR5\n"
+     "modules (0x50-0x57, for their temperature), each identified by its ID\n"
+     "registers first. Prints each chip as lm-sensors does, with limits and\n"
+     "alarms; memory modules are decoded by spd. A chip that stops answering is\n"
+     "skipped with a note; a failing bus stops the scan: exit status 2. With\n"
+     "--json, one JSON document in the shape of lm-sensors' sensors -j instead.\n"
+     "Writes: none.\n"},
     {"spd", "spd [CHIP...]", "decode memory modules' SPD EEPROMs in full",
      "Decodes the module at each CHIP (0x50-0x57), or every module found:\n"
      "memory and module type, capacity, speed grade, CAS latencies and timings,\n"
      "voltage, thermal sensor, manufacturer, part and serial number, date, and\n"
-     "the CRC check. DDR3 and DDR4; other types are named only. Exit status 2\n"
-     "when a CHIP named has no module. With --json, one JSON document instead.\n"
-     "Writes only as sensors does: the page selects 0x37 and 0x36 around the\n"
-     "upper page of a module whose type byte says DDR4.\n"},
+     "the CRC check. DDR3, DDR4 and DDR5; other types are named only. Exit\n"
+     "status 2 when a CHIP named has no module. With --json, one JSON document\n"
+     "instead. Writes, none of which changes a stored byte: for a module whose\n"
+     "type byte (byte 2) says DDR4, a write byte data (command 0, data 0) to\n"
+     "0x37 selects its upper page and one to 0x36 page 0 again once that page\n"
+     "is read (these reach every DDR4 module on the bus); for a DDR5 module's\n"
+     "SPD hub (type byte neither DDR3 nor DDR4, MR0:MR1 reading 0x51 0x18), its\n"
+     "MR11 is read, set to each page in turn and put back as it was.\n"},
     {"bench", "bench CHIP REG COUNT", "time COUNT read-byte requests at REG",
      "Prints how many read-byte requests per second went through the driver,\n"
      "timed by the wall clock (on the simulated board pauses take no time).\n"},

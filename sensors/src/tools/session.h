@@ -40,6 +40,9 @@ class Session {
   // The SMBus host requests go to, for confirmations ("the byte-done host
   // (Chipset 2) at PCI 00:1f.3").
   virtual std::string HostDescription() const { return "the driver's SMBus host"; }
+  // The SMBus host as lm-sensors names an adapter ("SMBus byte-done host at
+  // 0400").
+  virtual std::string AdapterName() const { return "SMBus host"; }
   // Lines describing parameters, the controller found, services enabled.
   virtual std::vector<std::string> Info() const = 0;
   // Keeps what the session must keep so far (the board's memory for

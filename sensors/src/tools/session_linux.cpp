@@ -288,6 +288,12 @@ class InProcessSession : public Session {
     return lines;
   }
 
+  std::string AdapterName() const override {
+    char base[8];
+    std::snprintf(base, sizeof base, "%04x", Controller.SmbBase);
+    return std::string("SMBus ") + HostName(Controller.Chipset) + " at " + base;
+  }
+
   std::string HostDescription() const override {
     std::string text = std::string("the ") + HostName(Controller.Chipset) + " (Chipset " +
                        std::to_string(Controller.Chipset) + ")";
