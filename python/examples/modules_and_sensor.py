@@ -16,6 +16,12 @@ DDR3, DDR4 = 0x0B, 0x0C
 DDR3_PART_NUMBER = (128, 18)  # first SPD byte, length
 DDR4_PART_NUMBER = (329, 20)  # on the upper 256-byte page
 SELECT_PAGE0, SELECT_PAGE1 = 0x36, 0x37
+# A DDR5 module's SPD hub: its device type in MR0:MR1, the page of the
+# 1024-byte memory that offsets 0x80-0xFF show in MR11 (bit 3: two-byte
+# addressing, which this example leaves alone).
+HUB_TYPE, HUB_PAGE, HUB_TWO_BYTE = (0x51, 0x18), 11, 0x08
+DDR5_PART_NUMBER = (521, 30)
+HUB_PAGE_SIZE, HUB_WINDOW = 128, 0x80
 SENSOR, AMBIENT = 0x18, 5
 
 
@@ -39,9 +45,30 @@ def part_number(bus, chip):
             finally:
                 bus.write_byte_data(SELECT_PAGE0, 0, 0)
     else:
-        return f"memory type {kind:#04x}", "?"
-    name = "DDR3" if kind == DDR3 else "DDR4"
+        text = hub_part_number(bus, chip)
+        if text is None:
+            return f"memory type {kind:#04x}", "?"
+    name = {DDR3: "DDR3", DDR4: "DDR4"}.get(kind, "DDR5")
     return name, bytes(text).decode("ascii", errors="replace").strip()
+
+
+def hub_part_number(bus, chip):
+    """A DDR5 module's part number through its hub, or None for anything
+    else. MR11 is written only to a chip whose MR0:MR1 name a hub (on a DDR3
+    or DDR4 EEPROM it would overwrite SPD byte 11), and put back afterwards,
+    all under one hold."""
+    first, length = DDR5_PART_NUMBER
+    with bus.lock():
+        if (bus.read_byte_data(chip, 0), bus.read_byte_data(chip, 1)) != HUB_TYPE:
+            return None
+        page = bus.read_byte_data(chip, HUB_PAGE)
+        if page & HUB_TWO_BYTE:
+            return None
+        bus.write_byte_data(chip, HUB_PAGE, first // HUB_PAGE_SIZE)
+        try:
+            return bus.read_i2c_block_data(chip, HUB_WINDOW + first % HUB_PAGE_SIZE, length)
+        finally:
+            bus.write_byte_data(chip, HUB_PAGE, page)
 
 
 def temperature(bus):

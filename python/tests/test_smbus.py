@@ -180,9 +180,10 @@ def test_example_reports_what_the_tool_shows(tool):
     example = os.path.join(package, "examples", "modules_and_sensor.py")
     done = subprocess.run([sys.executable, example], capture_output=True, text=True, check=True,
                           env=dict(os.environ, PYTHONPATH=package))
-    shown = tool("sensors")
-    modules = dict(re.findall(r"^(0x5[0-7]): .*, (\S+)$", shown, re.M))
-    temperature = re.search(r"temp1:\s+([+-][\d.]+) C", shown).group(1)
+    modules = dict(re.findall(r"^Module at (0x5[0-7])$(?:\n  .*)*?\n  Part number: +(\S+)$",
+                              tool("spd"), re.M))
+    temperature = re.search(r"^jc42-i2c-0-18$(?:\n.*)*?\ntemp1: +([+-][\d.]+)",
+                            tool("sensors"), re.M).group(1)
     assert dict(re.findall(r"^module (0x5[0-7]): .*part number (\S+)$", done.stdout, re.M)) \
         == modules
     assert re.search(rf"^sensor 0x18: {re.escape(temperature)} C$", done.stdout, re.M)
