@@ -5,12 +5,14 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "controller_state.h"
 #include "device_extension.h"
 #include "driver_entry.h"
+#include "ntemu/clock.h"
 #include "ntemu/driver_loader.h"
 #include "ntemu/event.h"
 #include "ntemu/io_manager.h"
@@ -19,6 +21,7 @@
 #include "ntemu/port_space.h"
 #include "ntemu/registry.h"
 #include "platform/port_io.h"
+#include "requests.h"
 #include "support/driver_harness.h"
 #include "support/simulated_board.h"
 
@@ -31,6 +34,12 @@ const char kServiceKey[] = "\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Serv
 const char kDeviceName[] = "\\Device\\OMZI2C";
 const char kLinkName[] = "\\DosDevices\\OMZI2C";
 const char kEventName[] = "\\QRAI2CDriverEvent";
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
 
 std::string RegText(const Values& values) {
   std::string text =
@@ -197,6 +206,16 @@ TEST_F(StartUp, ControllerNotFoundOrUnprogrammedIsNoSuchDevice) {
 class StartUpFailure : public StartUp {
  protected:
   NTSTATUS LoadOnBoard() { return Load(SmbValues(4, board)); }
+  // Another component's free event of the bus event's name, with no list.
+  static HANDLE OtherComponentsEvent(EVENT_TYPE type) {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, OMZI2C_BUS_EVENT_NAME);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    HANDLE handle = nullptr;
+    EXPECT_EQ(ZwCreateEvent(&handle, EVENT_ALL_ACCESS, &attributes, type, TRUE), STATUS_SUCCESS);
+    return handle;
+  }
   SimulatedBoard board{4, 0, 1, 0x0E00};
   ntemu::ScopedPortSpace use{&board.ports};
 };
@@ -214,12 +233,13 @@ TEST_F(StartUpFailure, LinkCreationFailureDeletesTheDevice) {
   EXPECT_EQ(driver->Driver()->DeviceObject, nullptr);
 }
 
-TEST_F(StartUpFailure, EventCreationFailureDeletesLinkAndDevice) {
+TEST_F(StartUpFailure, EventCreationFailureCreatesNothingAndTouchesNoHardware) {
+  ntemu::RecordingPortSpace ports(&board.ports);
+  ntemu::ScopedPortSpace recording(&ports);
   ntemu::FailNextEventCreation();
   EXPECT_EQ(LoadOnBoard(), STATUS_MUTANT_NOT_OWNED);
   EXPECT_TRUE(NothingCreated());
-  EXPECT_EQ(ntemu::FindDevice(kDeviceName), nullptr);
-  EXPECT_FALSE(ntemu::LinkExists(kLinkName));
+  EXPECT_TRUE(ports.Accesses().empty());
 }
 
 // Each step that protects the device or the bus event the driver made fails
@@ -233,7 +253,6 @@ TEST_F(StartUpFailure, ProtectingTheDeviceOrTheBusEventFailsCleanly) {
       {ntemu::FailNextObjectOpen, STATUS_INSUFFICIENT_RESOURCES},
       {ntemu::FailNextSecuritySetting, STATUS_ACCESS_DENIED},
       {ntemu::FailNextSecuritySetting, STATUS_INVALID_ACL},
-      {ntemu::FailNextEventSecuritySetting, STATUS_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
     c.inject(c.status);
@@ -242,6 +261,7 @@ TEST_F(StartUpFailure, ProtectingTheDeviceOrTheBusEventFailsCleanly) {
     EXPECT_EQ(ntemu::FindEvent(kEventName), nullptr);
     EXPECT_EQ(driver->Driver()->DeviceObject, nullptr);
     EXPECT_EQ(ntemu::InvalidCloseCount(), 0u);
+    EXPECT_EQ(ntemu::ReferenceCount(), 0u);
     driver.reset();
   }
 }
@@ -313,25 +333,78 @@ TEST_F(StartUpFailure, NewBusEventStartsFreeAndUnloadClosesIt) {
   EXPECT_TRUE(NothingCreated());
 }
 
-TEST_F(StartUpFailure, ASecondHolderOfTheEventNameSharesIt) {
-  UNICODE_STRING name;
-  RtlInitUnicodeString(&name, OMZI2C_BUS_EVENT_NAME);
-  HANDLE otherHandle = nullptr;
-  PKEVENT held = IoCreateSynchronizationEvent(&name, &otherHandle);
-  ASSERT_NE(held, nullptr);
-  KeWaitForSingleObject(held, Executive, KernelMode, FALSE, nullptr);  // the other holds the bus
+// Another component's event of the bus event's name. A synchronization
+// event is shared and keeps its own list; a start waits while the other
+// holds it, making no port access: it goes on once the bus is set free, and
+// fails with STATUS_IO_TIMEOUT, leaving nothing behind, once the requests'
+// bound of 30 s has passed. A notification event, which would let every
+// waiter through, fails the start before any port access.
+TEST_F(StartUpFailure, SharesAnotherComponentsEventAndWaitsWhileItHoldsTheBus) {
+  ntemu::VirtualClock clock;
+  ntemu::ScopedClock useClock(&clock);
+  const struct {
+    EVENT_TYPE type;
+    bool held, released;
+    NTSTATUS status;
+  } cases[] = {
+      {SynchronizationEvent, false, false, STATUS_SUCCESS},
+      {SynchronizationEvent, true, true, STATUS_SUCCESS},
+      {SynchronizationEvent, true, false, STATUS_IO_TIMEOUT},
+      {NotificationEvent, false, false, STATUS_MUTANT_NOT_OWNED},
+  };
+  for (const auto& c : cases) {
+    HANDLE otherHandle = OtherComponentsEvent(c.type);
+    PKEVENT other = ntemu::FindEvent(kEventName);
+    if (c.held) KeWaitForSingleObject(other, Executive, KernelMode, FALSE, nullptr);
+    ntemu::RecordingPortSpace ports(&board.ports);
+    ntemu::ScopedPortSpace recording(&ports);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::thread start([&] { status = LoadOnBoard(); });
+    while (c.held && other->state.load() != ntemu::kEventHeldWithSleepers)
+      std::this_thread::yield();  // the start sleeps on the bus event
+    EXPECT_TRUE(!c.held || ports.Accesses().empty());
+    clock.Advance(kBusWaitLimit - 1);
+    if (c.released) KeSetEvent(other, IO_NO_INCREMENT, FALSE);
+    clock.Advance(c.released ? 0 : 1);
+    start.join();
+    EXPECT_EQ(status, c.status) << c.type << c.held << c.released;
+    EXPECT_EQ(ports.Accesses().empty(), status != STATUS_SUCCESS);
+    EXPECT_EQ(ntemu::IsSignalled(*other), !c.held || c.released);  // free after discovery
+    EXPECT_EQ(ntemu::EventHandleCount(kEventName), status == STATUS_SUCCESS ? 2u : 1u);
+    if (status == STATUS_SUCCESS) {
+      EXPECT_EQ(Extension()->BusEvent, other);
+      driver->Unload();
+    }
+    EXPECT_FALSE(ntemu::EventSecurityOf(kEventName).set);  // the other's list stays
+    EXPECT_EQ(ntemu::DeviceCount() + ntemu::LinkCount() + ntemu::ReferenceCount(), 0u);
+    EXPECT_EQ(ZwClose(otherHandle), STATUS_SUCCESS);
+    driver.reset();
+  }
+}
 
+// Holding the bus adds no port access to a start: on a Chipset 4 board with
+// the host at bus 0, device 1, function 3, a start makes the identification
+// reads of devices 0 and 1, the two read-modify-writes at 0x04 and 0xD0, the
+// base read at 0x90 and the status clear, and nothing else.
+TEST_F(StartUpFailure, AStartMakesExactlyTheAccessesOfDiscovery) {
+  ntemu::RecordingPortSpace ports(&board.ports);
+  ntemu::ScopedPortSpace recording(&ports);
   ASSERT_EQ(LoadOnBoard(), STATUS_SUCCESS);
-  EXPECT_EQ(Extension()->BusEvent, held);
-  EXPECT_NE(Extension()->BusEventHandle, otherHandle);
-  EXPECT_EQ(ntemu::EventHandleCount(kEventName), 2u);
-  EXPECT_FALSE(ntemu::EventSecurityOf(kEventName).set);  // the other's event keeps its own list
-  EXPECT_FALSE(ntemu::IsSignalled(*held));               // start-up leaves its state alone
-
-  driver->Unload();
-  EXPECT_EQ(ntemu::FindEvent(kEventName), held);
-  EXPECT_EQ(ntemu::EventHandleCount(kEventName), 1u);
-  EXPECT_EQ(ZwClose(otherHandle), STATUS_SUCCESS);
+  const std::vector<std::string> expected = {
+      "w32 cf8 80000300", "r32 cfc", "w32 cf8 80000b00", "r32 cfc",  // devices 0 and 1
+      "w32 cf8 80000b04", "r32 cfc", "w32 cf8 80000b04", "w32 cfc",  // 0x04 OR 0x01
+      "w32 cf8 80000bd0", "r32 cfc", "w32 cf8 80000bd0", "w32 cfc",  // 0xD0 OR 0x00010000
+      "w32 cf8 80000b90", "r32 cfc", "r8 e00",           "w8 e00"};  // base; status clear
+  std::vector<std::string> seen;
+  for (const ntemu::PortAccess& a : ports.Accesses()) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%c%d %x", a.direction == ntemu::Direction::Read ? 'r' : 'w',
+                  8 * static_cast<int>(a.width), a.port);
+    seen.push_back(text + (a.port == 0xCF8 ? " " + Hex(a.value) : std::string()));
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(ports.Accesses()[15].value, ports.Accesses()[14].value);  // status written back
+  EXPECT_TRUE(ntemu::IsSignalled(*Extension()->BusEvent));
 }
 
 class StartOnBoard : public StartUp, public ::testing::WithParamInterface<int> {};

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -105,12 +107,22 @@ class SystemWideLock : public ::testing::Test {
   }
 
   // Attaching an event to the lock in `folder` fails, naming `refused`,
-  // what is wrong with it (`says`) and how to recover.
+  // what is wrong with it (`says`) and how to recover, at once even while
+  // another holder keeps the file locked.
   void ExpectRefused(const std::string& folder, const std::string& refused, const char* says) {
     ntemu::SetSystemWideLockFolder(folder);
+    const int held = open(refused.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (held >= 0) {
+      EXPECT_EQ(flock(held, LOCK_EX), 0);
+    }
     KEVENT event;
     std::string error;
-    EXPECT_FALSE(ntemu::AttachSystemWideLock(event, name, &error));
+    auto attached = std::async(std::launch::async,
+                               [&] { return ntemu::AttachSystemWideLock(event, name, &error); });
+    const bool prompt = attached.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (held >= 0) close(held);  // lets a refusal that waited for the lock end
+    EXPECT_TRUE(prompt) << refused << " was refused only after the file lock";
+    EXPECT_FALSE(attached.get());
     EXPECT_EQ(event.systemLock, nullptr);
     for (const std::string& part : {refused + ": ", std::string(says), std::string("remove it")})
       EXPECT_NE(error.find(part), std::string::npos) << error << " lacks " << part;
@@ -262,7 +274,10 @@ TEST_F(SystemWideLock, RefusesAFileOrFolderItCannotTrust) {
          EXPECT_EQ(link(lock.c_str(), (lock + ".2").c_str()), 0);
        }},
       {false, "mode 0622", [&](auto& lock) { WriteFile(lock, "", 0622); }},
+      {false, "mode 0620", [&](auto& lock) { WriteFile(lock, "", 0620); }},
+      {false, "mode 0602", [&](auto& lock) { WriteFile(lock, "", 0602); }},
       {false, "not a regular file", [&](auto& lock) { EXPECT_EQ(mkdir(lock.c_str(), 0700), 0); }},
+      {false, "not a regular file", [&](auto& lock) { EXPECT_EQ(mkfifo(lock.c_str(), 0600), 0); }},
       {true, "symbolic link",
        [&](auto& lock) { EXPECT_EQ(symlink(folder_.c_str(), lock.c_str()), 0); }},
       {true, "mode 0777",
@@ -270,6 +285,17 @@ TEST_F(SystemWideLock, RefusesAFileOrFolderItCannotTrust) {
          EXPECT_EQ(mkdir(lock.c_str(), 0700), 0);
          EXPECT_EQ(chmod(lock.c_str(), 0777), 0);
        }},
+      {true, "mode 0770",
+       [&](auto& lock) {
+         EXPECT_EQ(mkdir(lock.c_str(), 0700), 0);
+         EXPECT_EQ(chmod(lock.c_str(), 0770), 0);
+       }},
+      {true, "mode 0707",
+       [&](auto& lock) {
+         EXPECT_EQ(mkdir(lock.c_str(), 0700), 0);
+         EXPECT_EQ(chmod(lock.c_str(), 0707), 0);
+       }},
+      {true, "not a directory", [&](auto& lock) { WriteFile(lock, "", 0600); }},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -281,6 +307,47 @@ TEST_F(SystemWideLock, RefusesAFileOrFolderItCannotTrust) {
     ExpectRefused(folder, refused, c.says);
   }
   EXPECT_EQ(ReadFile(secret), header);
+}
+
+// A lock file emptied, or emptied and filled with zeros, while a holder has
+// it: the holder is not killed and its threads still take turns; no other
+// attacher sets the file up afresh meanwhile, and once the holder is gone the
+// next one does.
+TEST_F(SystemWideLock, AFileCutWhileHeldNeitherKillsTheHolderNorIsSetUpAgain) {
+  const std::string path = ntemu::SystemWideLockPath(name);
+  for (const bool refilled : {false, true}) {
+    const uint64_t cutBefore = ntemu::SystemWideLocksCut();
+    std::thread([&] {  // the holder's own thread, ended with the holder
+      KEVENT event;
+      ntemu::InitializeSynchronizationEvent(event, true);
+      std::string error;
+      ASSERT_TRUE(ntemu::AttachSystemWideLock(event, name, &error)) << error;
+      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+      ASSERT_EQ(truncate(path.c_str(), 0), 0);
+      if (refilled) {
+        ASSERT_EQ(truncate(path.c_str(), sizeof(ntemu::SharedBusLock)), 0);
+      }
+      KEVENT second;
+      ntemu::InitializeSynchronizationEvent(second, true);
+      EXPECT_FALSE(ntemu::AttachSystemWideLock(second, name, &error));
+      EXPECT_NE(error.find("emptied while another process uses it"), std::string::npos) << error;
+      EXPECT_EQ(KeSetEvent(&event, 0, FALSE), 0);
+      LARGE_INTEGER none = {};  // the holder's threads still take turns
+      EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &none), STATUS_SUCCESS);
+      EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &none), STATUS_TIMEOUT);
+      ntemu::DetachSystemWideLock(event);
+    })
+        .join();
+    EXPECT_EQ(ntemu::SystemWideLocksCut(), cutBefore + (refilled ? 0 : 1));
+    KEVENT event;
+    ntemu::InitializeSynchronizationEvent(event, true);
+    std::string error;
+    ASSERT_TRUE(ntemu::AttachSystemWideLock(event, name, &error)) << error;
+    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+    EXPECT_EQ(ntemu::ProbeSystemWideLock(name), ntemu::SharedLockState::Held);
+    KeSetEvent(&event, 0, FALSE);
+    ntemu::DetachSystemWideLock(event);
+  }
 }
 
 // Only root can plant a file or folder of another user (nobody, 65534).

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <regex>
 
 #ifdef OMZI2C_HAVE_JSON
 #include <nlohmann/json.hpp>
@@ -20,17 +22,40 @@ using test_support::ToolRun;
 
 constexpr int kChipsetKinds = 10;
 
+// LC_ALL, LC_CTYPE (cleared) and LANG for one scope; "" counts as unset.
+class Locale {
+ public:
+  Locale(const char* lcAll, const char* lang) {
+    for (const char* name : kNames)
+      saved_.push_back(std::getenv(name) ? std::getenv(name) : "");
+    Set({lcAll, "", lang});
+  }
+  ~Locale() { Set(saved_); }
+
+ private:
+  static constexpr const char* kNames[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+  static void Set(const std::vector<std::string>& values) {
+    for (size_t i = 0; i < values.size(); ++i)
+      setenv(kNames[i], values[i].c_str(), 1);
+  }
+  std::vector<std::string> saved_;
+};
+
+// The sensors in lm-sensors' layout: labels padded to 13, values %+6.1f
+// and %+6.2f, limits two to a parenthesis, the second line indented by 23.
 TEST(ToolDecode, SensorsAndSpdOnEveryChipset) {
+  const Locale ascii("C", "");
   const std::vector<std::string> sensorsShows = {
-      "jc42-0x18",
-      "temp1:        +34.4 C",
-      "high = +75.0 C",
-      "+12V:         +12.10 V",
-      "CPU Temp:     +38.0 C",
-      "CPU Fan:      1250 RPM",
-      "Aux Fan:      stopped",
-      "0x50: DDR3 SDRAM UDIMM, 4 GB, DDR3-1600, OMZ3U1600C11-4G",
-      "0x54: DDR4 SDRAM UDIMM, 8 GB, DDR4-2400, OMZ4U2400C17-8G"};
+      "jc42-i2c-0-18\nAdapter: SMBus ",
+      "temp1:        +34.4 C  (low  =  +0.0 C, high = +75.0 C)\n"
+      "                       (crit = +95.0 C)\n",
+      "+12V:        +12.10 V  (min = +10.88 V, max = +13.25 V)\n",
+      "CPU Temp:     +38.0 C  (high = +70.0 C, crit = +85.0 C)\n",
+      "CPU Fan:     1250 RPM  (min =  700 RPM)\n",
+      "Aux Fan:        0 RPM  (min =  700 RPM)  ALARM\n",
+      "spd5118-i2c-0-55\nAdapter: SMBus ",
+      "temp1:        +36.5 C  (low  =  +0.0 C, high = +55.0 C)\n"
+      "                       (crit low =  +0.0 C, crit = +85.0 C)\n"};
   const std::vector<std::string> spdShows = {"Capacity:           4 GB",
                                              "DDR3-1600 (PC3-12800)",
                                              "tAA:                13.125 ns (11 clocks)",
@@ -38,19 +63,54 @@ TEST(ToolDecode, SensorsAndSpdOnEveryChipset) {
                                              "CRC of 0-116:       ok",
                                              "Capacity:           8 GB",
                                              "DDR4-2400 (PC4-19200)",
-                                             "CRC of 128-253:     ok"};
+                                             "CRC of 128-253:     ok",
+                                             "Capacity:           32 GB (2 ranks of x8 devices, "
+                                             "16 Gb dies, 64-bit bus in 2 sub-channels)",
+                                             "Speed grade:        DDR5-4800 (PC5-38400)",
+                                             "tRFC1:              295.000 ns (708 clocks)",
+                                             "Part number:        OMZ5U4800C40-32G",
+                                             "CRC of 0-509:       ok"};
+  const char* const hosts[] = {"start-port",  "byte-done",          "byte-done",    "paced-poll",
+                               "paced-poll",  "paced-poll",         "chunk-buffer", "dual-status",
+                               "dual-status", "embedded-controller"};
   for (int kind = 1; kind <= kChipsetKinds; ++kind) {
     const std::string chipset = std::to_string(kind);
     const ToolRun sensors = Tool({"--chipset", chipset, "sensors"});
-    const ToolRun spd = Tool({"--chipset", chipset, "spd", "0x50", "0x54"});
+    const ToolRun spd = Tool({"--chipset", chipset, "spd", "0x50", "0x54", "0x55"});
     ASSERT_EQ(sensors.status + spd.status, 0) << chipset << sensors.err << spd.err;
+    const std::string adapter = std::string("Adapter: SMBus ") + hosts[kind - 1] + " host at ";
+    EXPECT_TRUE(Contains(sensors.out, adapter)) << chipset << "\n" << sensors.out;
     for (const std::string& part : sensorsShows)
       EXPECT_TRUE(Contains(sensors.out, part)) << chipset << ": " << part << "\n" << sensors.out;
     for (const std::string& part : spdShows)
       EXPECT_TRUE(Contains(spd.out, part)) << chipset << ": " << part << "\n" << spd.out;
   }
-  const ToolRun corrupted = Tool({"shell"}, "set 0x50 0x10 0x6a\nspd 0x50\n");
-  EXPECT_TRUE(Contains(corrupted.out, "CRC of 0-116:       BAD (stored 0x")) << corrupted.out;
+  // A byte under each CRC changed; the hub's high limit set to 30 C (120
+  // quarters in bits 12:2), then its sensor switched off.
+  const ToolRun changed = Tool({"shell"},
+                               "set 0x50 0x10 0x6a\nspd 0x50\nset 0x55 0x8a 0x01\nspd 0x55\n"
+                               "set 0x55 0x1c 0x01e0 w\nsensors\nset 0x55 0x1a 1\nsensors\n");
+  for (const char* part :
+       {"CRC of 0-116:       BAD (stored 0x", "CRC of 0-509:       BAD (stored 0x",
+        "temp1:        +36.5 C  (low  =  +0.0 C, high = +30.0 C)  ALARM (HIGH)\n",
+        "temp1:            N/A  (low  =  +0.0 C, high = +30.0 C)"})
+    EXPECT_TRUE(Contains(changed.out, part)) << part << "\n" << changed.out;
+}
+
+TEST(ToolDecode, DegreeSignFollowsTheLocale) {
+  const struct {
+    const char* lcAll;
+    const char* lang;
+    const char* shows;
+  } cases[] = {{"C", "en_US.UTF-8", "+34.4 C  "},  // LC_ALL comes first
+               {"", "en_US.UTF-8", "+34.4\u00B0C  "},
+               {"de_DE.utf8", "", "+34.4\u00B0C  "},
+               {"", "", "+34.4 C  "}};
+  for (const auto& c : cases) {
+    const Locale locale(c.lcAll, c.lang);
+    const ToolRun run = Tool({"sensors"});
+    EXPECT_TRUE(Contains(run.out, c.shows)) << c.shows << "\n" << run.out;
+  }
 }
 
 TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
@@ -62,8 +122,43 @@ TEST(ToolDecode, SkippedChipsFailingBusAndArguments) {
       {{"--fault", "nak", "spd"}, 2, "no memory module answers at 0x50-0x57", ""},
       {{"spd", "0x60"}, 1, "memory modules sit at 0x50-0x57", ""},
       {{"sensors", "0x18"}, 1, "sensors takes no arguments", ""},
-      {{"--json", "detect"}, 1, "--json applies to sensors and spd only", ""},
+      {{"--json", "detect"}, 1, "--json applies to sensors, spd and pci only", ""},
   });
+}
+
+// The address bytes of the SMBus writes (read bit clear) sent to the
+// Chipset 2 host's address register after the first request's completion.
+std::vector<std::string> WritesAfterFirstRequest(const std::string& trace) {
+  const std::regex write("trace out8 0x0404 0x([0-9a-f][02468ace])\n");
+  std::vector<std::string> writes;
+  const std::string after = trace.substr(trace.find("trace done"));
+  for (std::sregex_iterator it(after.begin(), after.end(), write), end; it != end; ++it)
+    writes.push_back((*it)[1]);
+  return writes;
+}
+
+// The type byte of the board's DDR4 module at 0x54 set first: left DDR4
+// (0x0c), spd writes its page selects, 0x37 (0x6e) then 0x36 (0x6c); as
+// anything else, the module is no DDR4 module and nothing is written. sensors
+// reads modules' hubs only: no write, whatever the modules are.
+TEST(ToolDecode, ScansWriteOnlyThePageSelectsOfADdr4Module) {
+  const struct {
+    std::string commands;
+    std::vector<std::string> writes;
+    std::string shows;
+  } cases[] = {
+      {"set 0x54 2 0x0c\nsensors\n", {}, "spd5118-i2c-0-55"},
+      {"set 0x54 2 0xff\nsensors\n", {}, "jc42-i2c-0-18"},
+      {"set 0x54 2 0x0c\nspd 0x54\n", {"6e", "6c"}, "Speed grade:        DDR4-2400 (PC4-19200)"},
+      {"set 0x54 2 0xff\nspd 0x54\n", {}, "Memory type:        unknown (0xff)"},
+      {"set 0x54 2 0x0b\nspd 0x54\n", {}, "Memory type:        DDR3 SDRAM"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Tool({"--trace", "shell"}, c.commands);
+    ASSERT_EQ(run.status, 0) << c.commands << run.err;
+    EXPECT_EQ(WritesAfterFirstRequest(run.err), c.writes) << c.commands;
+    EXPECT_TRUE(Contains(run.out, c.shows)) << c.commands << run.out;
+  }
 }
 
 #ifdef OMZI2C_HAVE_JSON
@@ -74,25 +169,43 @@ std::string Shown(const char* format, double value) {
   return text;
 }
 
+// sensors --json in the shape of lm-sensors' sensors -j: chips by name with
+// their adapter, features by label, subfeatures by hwmon name, alarms 0 or 1.
 TEST(ToolDecode, JsonCarriesTheValuesTheTextShows) {
-  const ToolRun text = Tool({"sensors"});
   const auto doc = nlohmann::json::parse(Tool({"--json", "sensors"}).out);
-  size_t readings = 0;
-  for (const auto& chip : doc.at("chips")) {
-    for (const auto& r : chip.at("readings")) {
-      const std::string unit = r.at("unit"), label = r.at("label");
-      const char* format = unit == "volt" ? "%+.2f V" : unit == "rpm" ? "%.0f RPM" : "%+.1f C";
-      std::string line = label + ":";
-      line.resize(14, ' ');
-      line += r.at("stopped") ? "stopped" : Shown(format, r.at("value"));
-      EXPECT_TRUE(Contains(text.out, line)) << line;
-      ++readings;
-    }
+  ASSERT_EQ(doc.size(), 3u);
+  for (const auto& [name, chip] : doc.items()) {
+    EXPECT_EQ(chip.at("Adapter"), "SMBus byte-done host at 0400") << name;
   }
-  EXPECT_EQ(readings, 12u);  // the sensor's temperature, the monitor's 11 inputs
+  const struct {
+    const char* chip;
+    const char* feature;
+    const char* subfeature;
+    double value;
+  } values[] = {
+      {"jc42-i2c-0-18", "temp1", "temp1_input", 34.375},  // 0x0226: 550 sixteenths
+      {"jc42-i2c-0-18", "temp1", "temp1_max", 75.0},
+      {"jc42-i2c-0-18", "temp1", "temp1_min", 0.0},
+      {"jc42-i2c-0-18", "temp1", "temp1_crit", 95.0},
+      {"jc42-i2c-0-18", "temp1", "temp1_max_alarm", 0.0},
+      {"spd5118-i2c-0-55", "temp1", "temp1_input", 36.5},
+      {"spd5118-i2c-0-55", "temp1", "temp1_lcrit", 0.0},
+      {"spd5118-i2c-0-55", "temp1", "temp1_crit", 85.0},
+      {"spd5118-i2c-0-55", "temp1", "temp1_lcrit_alarm", 0.0},
+      {"omzmon-i2c-0-2e", "Vcore", "in0_input", 1.2},
+      {"omzmon-i2c-0-2e", "+12V", "in3_input", 12.096},  // 189 counts of 64 mV
+      {"omzmon-i2c-0-2e", "CPU Temp", "temp1_input", 38.0},
+      {"omzmon-i2c-0-2e", "CPU Fan", "fan1_input", 1250.0},
+      {"omzmon-i2c-0-2e", "Aux Fan", "fan3_input", 0.0},  // stopped
+      {"omzmon-i2c-0-2e", "Aux Fan", "fan3_alarm", 1.0},
+  };
+  for (const auto& v : values) {
+    EXPECT_NEAR(doc.at(v.chip).at(v.feature).at(v.subfeature).get<double>(), v.value, 1e-9)
+        << v.chip << " " << v.subfeature;
+  }
   const ToolRun spd = Tool({"spd"});
   const auto modules = nlohmann::json::parse(Tool({"--json", "spd"}).out).at("modules");
-  ASSERT_EQ(modules.size(), 5u);
+  ASSERT_EQ(modules.size(), 6u);
   for (const auto& m : modules) {
     const std::string at = Hex2(m.at("address"));
     EXPECT_TRUE(Contains(spd.out, "Module at " + at + "\n  Memory type:        " +

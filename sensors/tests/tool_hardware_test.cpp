@@ -153,7 +153,7 @@ TEST(ToolForms, TheFormsPeopleType) {
   const std::string none = "does not apply";
   ExpectRuns({
       {{"detect"}, 0, "", "00:                         -- --", ""},
-      {{"detect", "0x50", "0x57"}, 0, "", "50: 50 51 52 53 54 -- -- --    ", "18"},
+      {{"detect", "0x50", "0x57"}, 0, "", "50: 50 51 52 53 54 55 -- --    ", "18"},
       {{"detect", "0x03", "0x10"}, 1, "(0x00-0x7f with -a)", "", ""},
       {{"-a", "detect", "0x03", "0x04"}, 0, "", "00:          -- --      ", ""},
       {{"dump", "0x50", "-r", "0x0c-0x21"}, 0, "", "20: 00 00      ", "30:"},
@@ -185,7 +185,7 @@ TEST(ToolForms, TheFormsPeopleType) {
       {{"--chipset", "2", "--list-faults"}, 0, "", "alert\t", "not-idle"},
       {{"--chipset", "10", "--list-faults"}, 0, "", "acknowledged) [Chipset 10]\n", "[Chipset ]"},
       {{"info"}, 0, "", "host: PCI 00:1f.3\n", ""},
-      {{"--chipset", "9", "--func", "4", "info"}, 0, "", "host: PCI 00:1f.4\n", ""},
+      {{"--chipset", "9", "--func", "4", "info"}, 0, "", "host: PCI 00:07.4\n", ""},
   });
 }
 

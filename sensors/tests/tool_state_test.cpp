@@ -1,7 +1,11 @@
 // --state that loses nothing: runs of the tool's executable sharing one
 // state file, at the same time or one after another, and a shell whose lines
 // are kept as they run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +17,7 @@
 
 #include "support/tool_runs.h"
 #include "tools/cli.h"
+#include "tools/state_file.h"
 
 namespace {
 
@@ -57,8 +62,11 @@ TEST(ToolState, WritesLastReadsLeaveTheFileAndBadPathsAreRefused) {
       {"--chipset 2 -y set 0x50 0xc0 0xab", {0, ""}},
       {"--chipset 5 exchange 0x3a 5 0", {0, "0x02 0x07 0x08\n"}},
       {"get 0x50 0xc0", {0, "0xab\n"}},
-      {"-y set 0x37 0 0", {0, ""}},      // the DDR4 module's upper page
-      {"get 0x54 0x49", {0, "0x4f\n"}},  // byte 329: its part number's first letter
+      {"-y set 0x37 0 0", {0, ""}},        // the DDR4 module's upper page
+      {"get 0x54 0x49", {0, "0x4f\n"}},    // byte 329: its part number's first letter
+      {"-y set 0x55 0x0b 3", {0, ""}},     // the DDR5 hub's MR11: page 3
+      {"-y set 0x55 0x90 0x5a", {0, ""}},  // its memory's byte 3 * 128 + 16
+      {"get 0x55 0x90", {0, "0x5a\n"}},    // the page and the byte, both kept
   };
   for (const auto& step : steps)
     EXPECT_EQ(Binary(state + " " + step.first), step.second) << step.first;
@@ -79,6 +87,107 @@ TEST(ToolState, AFileThatCannotBeWrittenIsRefused) {
   chmod(path.c_str(), S_IRUSR);
   if (access(path.c_str(), W_OK) == 0) GTEST_SKIP() << "skipped: this user may write it (root)";
   EXPECT_EQ(Binary("--state " + path + " get 0x50 0").first, 1);
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::string Text(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// A path that is a link, a FIFO, a device or a folder is refused at once,
+// naming it and why, and nothing is made beside it; a link's target stays.
+TEST(ToolState, APathThatIsNoRegularFileIsRefusedAtOnce) {
+  const std::string target = Path("omzi2c_link_target.txt");
+  std::ofstream(target) << "kept\n";
+  const std::string link = Path("omzi2c_state_link.txt");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  const std::string fifo = Path("omzi2c_state_fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {link, "a symbolic link"},
+      {fifo, "a FIFO"},
+      {"/dev/zero", "a character device"},
+      {::testing::TempDir() + ".", "a directory"},
+  };
+  for (const auto& [path, why] : cases) {
+    const ToolRun run = Tool({"--state", path, "-y", "set", "0x50", "0xc0", "1"});
+    EXPECT_EQ(run.status, 1) << path;
+    EXPECT_TRUE(Contains(run.err, path + ": " + why)) << run.err;
+    EXPECT_FALSE(Exists(path + ".lock") || Exists(path + ".new")) << path;
+  }
+  EXPECT_EQ(Text(target), "kept\n");
+  std::remove(link.c_str());
+  std::remove(fifo.c_str());
+}
+
+// A run that only reads makes no file; the first that writes makes the
+// state and its lock file, and leaves no new version behind.
+TEST(ToolState, OnlyARunThatWritesMakesFiles) {
+  const std::string path = Path("omzi2c_made_state.txt");
+  std::remove((path + ".lock").c_str());
+  EXPECT_EQ(Tool({"--state", path, "get", "0x50", "0"}).status, 0);
+  EXPECT_FALSE(Exists(path) || Exists(path + ".lock"));
+  EXPECT_EQ(Tool({"--state", path, "-y", "set", "0x50", "0xc0", "7"}).status, 0);
+  EXPECT_TRUE(Exists(path) && Exists(path + ".lock"));
+  EXPECT_FALSE(Exists(path + ".new"));
+}
+
+// A save that cannot finish, because the run is killed between writing the
+// new version and putting it in place or for a full disk (a run whose files
+// may not grow past 4 KiB), leaves the former state whole.
+TEST(ToolState, ASaveThatCannotFinishLeavesTheFormerStateWhole) {
+  const std::string path = Path("omzi2c_whole_state.txt");
+  const std::string former = "former\n", large(64 * 1024, 'x');
+  std::string text, error;
+  {
+    StateFile file;
+    ASSERT_TRUE(file.Open(path, &text, &error) && file.Write(former, &error)) << error;
+  }
+  for (const bool killed : {true, false}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      StateFile file;
+      file.beforeRename = [] { raise(SIGKILL); };
+      struct rlimit limit;
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = killed ? limit.rlim_cur : 4096;
+      signal(SIGXFSZ, SIG_IGN);
+      setrlimit(RLIMIT_FSIZE, &limit);
+      const bool refused = file.Open(path, &text, &error) && !file.Write(large, &error);
+      _exit(refused && Contains(error, path + ": File too large") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WIFSIGNALED(status), killed);
+    EXPECT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+    EXPECT_EQ(Text(path), former) << killed;
+    EXPECT_EQ(Exists(path + ".new"), killed);  // flushed, never put in place
+  }
+}
+
+// A run that has to wait for another run's hold says so, naming the file.
+TEST(ToolState, ARunThatWaitsForAnotherSaysSo) {
+  const std::string path = Path("omzi2c_waited_state.txt");
+  const int other = open((path + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  StateFile file;
+  std::string told;
+  file.SetWaitNotice(
+      [&](const std::string& message) {
+        told = message;
+        close(other);  // the other run ends
+      },
+      0);
+  std::string text, error;
+  EXPECT_TRUE(file.Open(path, &text, &error)) << error;
+  EXPECT_TRUE(Contains(told, "waiting for another run that holds " + path)) << told;
 }
 
 // A terminal that edits lines; before handing out each one it notes what

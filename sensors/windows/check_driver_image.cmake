@@ -1,20 +1,24 @@
 # Checks the linked driver image: a native-subsystem PE of the architecture's
 # format (PE32 for x86, PE32+ for x64) whose entry point is DriverEntry (the
-# symbol ENTRY: _DriverEntry@8 on x86, DriverEntry on x64), that imports from
-# ntoskrnl.exe and HAL.dll and nothing else, and exports nothing. With
-# DEBUG_IMAGE, IMAGE is the stripped release image (no symbols, smaller) and
-# DEBUG_IMAGE its copy with symbols, which names DriverEntry at the same
-# entry point.
-#   cmake -DOBJDUMP=... -DNM=... -DIMAGE=omzi2c.sys [-DDEBUG_IMAGE=omzi2c-debug.sys]
-#         [-DFORMAT=PE32|PE32+] [-DENTRY=_DriverEntry@8|DriverEntry]
-#         -P check_driver_image.cmake
+# symbol ENTRY: _DriverEntry@8 on x86, DriverEntry on x64), that imports only
+# the routines of the list IMPORTS (from ntoskrnl.exe and HAL.dll) and exports
+# nothing. With DEBUG_IMAGE, IMAGE is the stripped release image (no symbols,
+# smaller) and DEBUG_IMAGE its copy with symbols, which names DriverEntry at
+# the same entry point and has the same sections. A PE32+ image must have
+# unwind data (.pdata) for every function of DEBUG_IMAGE that is not a leaf
+# (driver_image_rules.cmake says which are).
+#   cmake -DOBJDUMP=... -DNM=... -DIMAGE=omzi2c.sys -DIMPORTS=imports-x86.txt
+#         [-DDEBUG_IMAGE=omzi2c-debug.sys] [-DFORMAT=PE32|PE32+]
+#         [-DENTRY=_DriverEntry@8|DriverEntry] -P check_driver_image.cmake
+cmake_minimum_required(VERSION 3.20)
+include(${CMAKE_CURRENT_LIST_DIR}/driver_image_rules.cmake)
 if(NOT FORMAT)
   set(FORMAT PE32)
 endif()
 if(NOT ENTRY)
   set(ENTRY _DriverEntry@8)
 endif()
-foreach(var OBJDUMP NM IMAGE)
+foreach(var OBJDUMP NM IMAGE IMPORTS)
   if(NOT ${var})
     message(FATAL_ERROR "${var} not set")
   endif()
@@ -26,25 +30,6 @@ endif()
 execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed")
-endif()
-
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
-if(NOT imports)
-  message(FATAL_ERROR "no import table")
-endif()
-set(seen_kernel FALSE)
-foreach(line ${imports})
-  string(REPLACE "DLL Name: " "" dll "${line}")
-  string(STRIP "${dll}" dll)
-  string(TOLOWER "${dll}" lower)
-  if(lower STREQUAL "ntoskrnl.exe")
-    set(seen_kernel TRUE)
-  elseif(NOT lower STREQUAL "hal.dll")
-    message(FATAL_ERROR "driver imports from ${dll}; only ntoskrnl.exe and HAL.dll are allowed")
-  endif()
-endforeach()
-if(NOT seen_kernel)
-  message(FATAL_ERROR "driver does not import from ntoskrnl.exe")
 endif()
 
 if(FORMAT STREQUAL "PE32+")
@@ -60,6 +45,7 @@ endif()
 if(NOT headers MATCHES "Subsystem[ \t]+00000001")
   message(FATAL_ERROR "not a native-subsystem image")
 endif()
+omzi2c_check_imports("${headers}" "${IMPORTS}")
 # -shared leaves an export directory behind; it must stay empty.
 # The first "Export Address Table" line holds the count, a later one the address.
 string(REGEX MATCH "Export Address Table[ \t]+([0-9a-fA-F]+)" _ "${headers}")
@@ -94,7 +80,23 @@ if(DEBUG_IMAGE)
     message(FATAL_ERROR "the debug image's entry point (${debug_entry}) is not the release "
                         "image's (${CMAKE_MATCH_1})")
   endif()
+  # Same sections at the same addresses: what the debug image says of its
+  # code holds for the release image.
+  execute_process(COMMAND ${OBJDUMP} -h ${IMAGE} OUTPUT_VARIABLE sections)
+  execute_process(COMMAND ${OBJDUMP} -h ${DEBUG_IMAGE} OUTPUT_VARIABLE debug_sections)
+  foreach(var sections debug_sections)
+    string(REGEX MATCHALL "\n +[0-9]+ [^ \n]+ +[0-9a-f]+ +[0-9a-f]+" ${var} "${${var}}")
+  endforeach()
+  if(NOT sections OR NOT sections STREQUAL debug_sections)
+    message(FATAL_ERROR "the debug image's sections are not the release image's")
+  endif()
   set(symbol_image "${DEBUG_IMAGE}")
+endif()
+if(FORMAT STREQUAL "PE32+")
+  if(NOT DEBUG_IMAGE)
+    message(FATAL_ERROR "a PE32+ image is checked with its DEBUG_IMAGE (for its functions)")
+  endif()
+  omzi2c_check_unwind(${OBJDUMP} "${headers}" "${DEBUG_IMAGE}")
 endif()
 execute_process(COMMAND ${NM} ${symbol_image} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -115,4 +117,8 @@ if(DEBUG_IMAGE)
   message(STATUS "${IMAGE}: stripped, ${image_size} bytes (symbols in ${debug_size} bytes of "
                  "${DEBUG_IMAGE})")
 endif()
-message(STATUS "${IMAGE}: ${FORMAT}, native, entry ${ENTRY}, imports ntoskrnl.exe/HAL.dll only")
+message(STATUS "${IMAGE}: ${FORMAT}, native, entry ${ENTRY}, its ${omzi2c_import_count} imports "
+               "all in ${IMPORTS}")
+if(omzi2c_unwind_summary)
+  message(STATUS "${IMAGE}: ${omzi2c_unwind_summary}")
+endif()

@@ -1,7 +1,8 @@
 # Checks that the INF installs a demand-start kernel service for omzi2c.sys
 # and sets all six Parameters values as REG_DWORD, and that it does so on x86
 # and on x64: decorated install sections for each (NTx86, NTamd64), each
-# copying the image from its architecture's folder.
+# copying the image from its architecture's folder; that its [Version] locks
+# the installed files (PnpLockdown = 1) and names no catalog.
 #   cmake -DINF=omzi2c.inf -P check_inf.cmake
 file(READ "${INF}" inf)
 foreach(pattern
@@ -29,6 +30,16 @@ function(inf_section name body)
   set(${body} "${CMAKE_MATCH_1}" PARENT_SCOPE)
 endfunction()
 
+# The installed files are locked against anything but setup, and no catalog is
+# named: the package has none (the images carry embedded signatures).
+inf_section("Version" version)
+if(NOT version MATCHES "(^|\n)PnpLockdown[ \t]*=[ \t]*1[ \t]*(;[^\n]*)?\n")
+  message(FATAL_ERROR "[Version] lacks PnpLockdown = 1")
+endif()
+if(version MATCHES "(^|\n)CatalogFile")
+  message(FATAL_ERROR "[Version] names a catalog, which the package does not have")
+endif()
+
 foreach(arch x86 amd64)
   inf_section("DefaultInstall.NT${arch}" install)
   if(NOT install MATCHES "(^|\n)CopyFiles[ \t]*=[ \t]*omzi2c\\.CopyFiles[ \t]*\n")
@@ -47,4 +58,4 @@ foreach(arch x86 amd64)
     message(FATAL_ERROR "[DefaultUninstall.NT${arch}.Services] does not delete the service")
   endif()
 endforeach()
-message(STATUS "${INF}: installs omzi2c.sys on x86 (NTx86) and x64 (NTamd64)")
+message(STATUS "${INF}: installs omzi2c.sys on x86 (NTx86) and x64 (NTamd64), locked, no catalog")

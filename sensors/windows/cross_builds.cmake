@@ -48,15 +48,16 @@ omzi2c_cross_build(x64 x86_64-w64-mingw32 windows-x64
   "g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64")
 include(${OMZI2C_WINDOWS_DIR}/package.cmake)
 
-# The image checks: each shipped image imports from the kernel and the HAL
-# only, is stripped, has its symbols in omzi2c-debug.sys and enters at the
-# architecture's DriverEntry.
+# The image checks: each shipped image imports only the kernel and HAL
+# routines of its architecture's list, is stripped, has its symbols in
+# omzi2c-debug.sys and enters at the architecture's DriverEntry; the x64 one
+# has unwind data for every function that is not a leaf.
 if(OMZI2C_x86_BUILT)
   add_test(NAME windows.driver_image
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OMZI2C_x86_OBJDUMP} -DNM=${OMZI2C_x86_NM}
             -DIMAGE=${OMZI2C_PACKAGE_DIR}/x86/omzi2c.sys
             -DDEBUG_IMAGE=${CMAKE_BINARY_DIR}/windows/omzi2c-debug.sys
-            -DFORMAT=PE32 -DENTRY=_DriverEntry@8
+            -DFORMAT=PE32 -DENTRY=_DriverEntry@8 -DIMPORTS=${OMZI2C_WINDOWS_DIR}/imports-x86.txt
             -P ${OMZI2C_WINDOWS_DIR}/check_driver_image.cmake)
   set_tests_properties(windows.driver_image PROPERTIES LABELS windows)
 endif()
@@ -65,7 +66,7 @@ if(OMZI2C_x64_BUILT)
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OMZI2C_x64_OBJDUMP} -DNM=${OMZI2C_x64_NM}
             -DIMAGE=${OMZI2C_PACKAGE_DIR}/amd64/omzi2c.sys
             -DDEBUG_IMAGE=${CMAKE_BINARY_DIR}/windows-x64/omzi2c-debug.sys
-            -DFORMAT=PE32+ -DENTRY=DriverEntry
+            -DFORMAT=PE32+ -DENTRY=DriverEntry -DIMPORTS=${OMZI2C_WINDOWS_DIR}/imports-x64.txt
             -P ${OMZI2C_WINDOWS_DIR}/check_driver_image.cmake)
   set_tests_properties(windows64.driver_image PROPERTIES LABELS windows)
 endif()
@@ -75,11 +76,36 @@ if(OMZI2C_x86_BUILT AND OMZI2C_x64_BUILT)
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OMZI2C_x64_OBJDUMP} -DNM=${OMZI2C_x64_NM}
             -DIMAGE=${OMZI2C_PACKAGE_DIR}/x86/omzi2c.sys
             -DDEBUG_IMAGE=${CMAKE_BINARY_DIR}/windows/omzi2c-debug.sys
-            -DFORMAT=PE32+ -DENTRY=DriverEntry
+            -DFORMAT=PE32+ -DENTRY=DriverEntry -DIMPORTS=${OMZI2C_WINDOWS_DIR}/imports-x64.txt
             -P ${OMZI2C_WINDOWS_DIR}/check_driver_image.cmake)
   set_tests_properties(windows64.driver_image_refuses_x86 PROPERTIES LABELS windows
     PASS_REGULAR_EXPRESSION "not a PE32\\+ image:")
 endif()
+# The image check refuses a changed import, an import list entry without its
+# Windows version and, on x64, a function that lost its unwind entry; its rule
+# for which x64 functions need one is tested apart.
+foreach(arch x86 x64)
+  if(NOT OMZI2C_${arch}_BUILT)
+    continue()
+  endif()
+  set(name windows.image_refusals)
+  set(args -DDEBUG_IMAGE=${CMAKE_BINARY_DIR}/windows/omzi2c-debug.sys -DFORMAT=PE32
+           -DENTRY=_DriverEntry@8 -DIMAGE=${OMZI2C_PACKAGE_DIR}/x86/omzi2c.sys)
+  if(arch STREQUAL "x64")
+    set(name windows64.image_refusals)
+    set(args -DDEBUG_IMAGE=${CMAKE_BINARY_DIR}/windows-x64/omzi2c-debug.sys -DFORMAT=PE32+
+             -DENTRY=DriverEntry -DIMAGE=${OMZI2C_PACKAGE_DIR}/amd64/omzi2c.sys)
+  endif()
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OMZI2C_${arch}_OBJDUMP} -DNM=${OMZI2C_${arch}_NM}
+            ${args} -DIMPORTS=${OMZI2C_WINDOWS_DIR}/imports-${arch}.txt
+            -DWORK=${CMAKE_CURRENT_BINARY_DIR}/${name}
+            -P ${OMZI2C_WINDOWS_DIR}/test_image_refusals.cmake)
+  set_tests_properties(${name} PROPERTIES LABELS windows)
+endforeach()
+add_test(NAME windows.leaf_rule COMMAND ${CMAKE_COMMAND} -P ${OMZI2C_WINDOWS_DIR}/test_leaf_rule.cmake)
+set_tests_properties(windows.leaf_rule PROPERTIES LABELS windows)
+
 if(OMZI2C_x86_BUILT OR OMZI2C_x64_BUILT)
   add_test(NAME windows.inf
     COMMAND ${CMAKE_COMMAND} -DINF=${OMZI2C_PACKAGE_DIR}/omzi2c.inf

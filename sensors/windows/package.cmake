@@ -1,6 +1,8 @@
 # build/windows-package: what a user copies to the Windows machine. The INF
-# at the top, each architecture's driver and tool in the folder the INF names
-# for it (x86, amd64), and the certificate the images are signed with.
+# at the top, each architecture's driver, tool and client library (omzi2c.dll
+# with its .def and import library) in the folder the INF names for it (x86,
+# amd64), the headers for programs in include/, and the certificate the
+# images are signed with.
 #
 # 64-bit Windows loads only signed drivers, so both images are test-signed
 # (the 32-bit one gains only the signature: code and data stay as linked).
@@ -33,14 +35,12 @@ else()
   set(OMZI2C_CERT ${OMZI2C_SIGN_DIR}/omzi2c-test.pem)
   set(OMZI2C_KEY ${OMZI2C_SIGN_DIR}/omzi2c-test.key)
   if(OMZI2C_SIGNING)
-    # A self-signed code-signing certificate, made once per build folder.
+    # A self-signed code-signing certificate (no CA), made once per build
+    # folder; its key readable by its owner only.
     add_custom_command(OUTPUT ${OMZI2C_CERT} ${OMZI2C_KEY}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${OMZI2C_SIGN_DIR}
-      COMMAND ${OMZI2C_OPENSSL} req -x509 -newkey rsa:3072 -sha256 -nodes -days 3650
-              -subj "/CN=OMZI2C test signing (not for release)"
-              -addext "keyUsage=critical,digitalSignature"
-              -addext "extendedKeyUsage=codeSigning"
-              -keyout ${OMZI2C_KEY} -out ${OMZI2C_CERT}
+      COMMAND ${CMAKE_COMMAND} -DOPENSSL=${OMZI2C_OPENSSL} -DCERT=${OMZI2C_CERT}
+              -DKEY=${OMZI2C_KEY} -P ${OMZI2C_WINDOWS_DIR}/make_test_certificate.cmake
+      DEPENDS ${OMZI2C_WINDOWS_DIR}/make_test_certificate.cmake
       COMMENT "Generating the test-signing certificate in ${OMZI2C_SIGN_DIR}"
       VERBATIM)
     add_custom_target(omzi2c_signing_key DEPENDS ${OMZI2C_CERT} ${OMZI2C_KEY})
@@ -52,7 +52,11 @@ endif()
 # The package, rebuilt after every build of either architecture.
 set(commands
   COMMAND ${CMAKE_COMMAND} -E make_directory ${OMZI2C_PACKAGE_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy ${OMZI2C_WINDOWS_DIR}/omzi2c.inf ${OMZI2C_PACKAGE_DIR})
+  COMMAND ${CMAKE_COMMAND} -E copy ${OMZI2C_WINDOWS_DIR}/omzi2c.inf ${OMZI2C_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${OMZI2C_PACKAGE_DIR}/include/omzi2c
+  COMMAND ${CMAKE_COMMAND} -E copy ${OMZI2C_WINDOWS_DIR}/../include/omzi2c/omzi2c.h
+          ${OMZI2C_WINDOWS_DIR}/../include/omzi2c/omzi2c_client.h
+          ${OMZI2C_PACKAGE_DIR}/include/omzi2c)
 if(OMZI2C_SIGNING)
   list(APPEND commands
     COMMAND ${OMZI2C_OPENSSL} x509 -in ${OMZI2C_CERT} -outform DER
@@ -72,7 +76,8 @@ foreach(arch x86 x64)
   endif()
   list(APPEND commands
     COMMAND ${CMAKE_COMMAND} -E make_directory ${to}
-    COMMAND ${CMAKE_COMMAND} -E copy ${from}/omzi2c.exe ${to}
+    COMMAND ${CMAKE_COMMAND} -E copy ${from}/omzi2c.exe ${from}/omzi2c.dll
+            ${from}/libomzi2c.dll.a ${OMZI2C_WINDOWS_DIR}/../src/client/omzi2c.def ${to}
     COMMAND ${CMAKE_COMMAND} -E rm -f ${to}/omzi2c.sys)
   if(OMZI2C_SIGNING)
     list(APPEND commands
@@ -87,6 +92,14 @@ add_custom_target(omzi2c_windows_package ALL ${commands}
   COMMENT "Signing the driver images into ${OMZI2C_PACKAGE_DIR}"
   VERBATIM)
 add_dependencies(omzi2c_windows_package ${depends})
+
+# The generated certificate signs code and is no CA; its key is its owner's.
+if(OMZI2C_SIGNING AND NOT OMZI2C_SIGN_CERT)
+  add_test(NAME windows.test_certificate
+    COMMAND ${CMAKE_COMMAND} -DOPENSSL=${OMZI2C_OPENSSL} -DCERT=${OMZI2C_CERT}
+            -DKEY=${OMZI2C_KEY} -P ${OMZI2C_WINDOWS_DIR}/check_certificate.cmake)
+  set_tests_properties(windows.test_certificate PROPERTIES LABELS windows)
+endif()
 
 # Each image carries a valid signature by the build's certificate, and the
 # check would see a damaged one.

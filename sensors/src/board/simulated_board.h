@@ -3,7 +3,8 @@
 // until the driver enables it), the controller's model at its base, and an
 // SMBus with the devices a real board carries: memory-module EEPROMs at
 // 0x50-0x53 (DDR3) and 0x54 (DDR4, with its page selects at 0x36 and
-// 0x37), a JC-42.4 temperature sensor, a hardware monitor
+// 0x37), 0x55 (DDR5, behind its SPD hub with a temperature sensor), a
+// JC-42.4 temperature sensor, a hardware monitor
 // with byte registers, and a block-capable device.
 #pragma once
 
@@ -13,9 +14,11 @@
 #include <vector>
 
 #include "board/block_device.h"
+#include "board/board_identities.h"
 #include "board/byte_done_host_model.h"
 #include "board/chunk_buffer_host_model.h"
 #include "board/ddr4_module.h"
+#include "board/ddr5_module.h"
 #include "board/dual_status_host_model.h"
 #include "board/embedded_controller_model.h"
 #include "board/hardware_monitor.h"
@@ -31,6 +34,8 @@
 
 namespace board {
 
+constexpr uint8_t kKindFunction = 0xFF;
+
 struct BoardConfig {
   int chipset = 2;
   uint16_t vendorId = 0x8086;
@@ -39,6 +44,14 @@ struct BoardConfig {
   PciBus bus{0};
   PciDevice device{0x1F};
   uint16_t smbBase = 0x0400;
+  // Where the host sits: kKindFunction for the function the kind's
+  // discovery switches on.
+  uint8_t hostFunction = kKindFunction;
+  uint32_t hostClass = 0;  // 24 bits; 0: the kind's usual class for its function
+  // Other functions of the device. Without one at function 0 a host placed
+  // elsewhere gets a bridge there with its own IDs, as a device must have a
+  // function 0.
+  std::vector<NeighbourFunction> neighbours;
 };
 
 // Addresses of the devices on the simulated SMBus (7-bit).
@@ -46,6 +59,7 @@ namespace address {
 constexpr uint8_t kFirstModule = 0x50;  // four modules, 0x50..0x53
 constexpr uint8_t kModuleCount = 4;
 constexpr uint8_t kDdr4Module = 0x54;   // a DDR4 module beside them
+constexpr uint8_t kDdr5Module = 0x55;   // a DDR5 module's SPD hub
 constexpr uint8_t kSelectPage0 = 0x36;  // DDR4 SPD page selects
 constexpr uint8_t kSelectPage1 = 0x37;
 constexpr uint8_t kTemperatureSensor = 0x18;
@@ -116,9 +130,12 @@ class SimulatedBoard {
   ChunkBufferHostModel* ChunkBufferHost() { return chunkBuffer_.get(); }
   EmbeddedControllerModel* EmbeddedController() { return embeddedController_.get(); }
   GatedHostFunction* HostFunction() { return hostFunction_.get(); }
+  // A function beside the host (NeighbourFunction), null when none is there.
+  PciFunction* NeighbourAt(uint8_t function) const { return Neighbour(function); }
 
   SpdEeprom& Module(unsigned slot) { return modules_.at(slot); }
   Ddr4SpdEeprom& Ddr4Module() { return ddr4_; }
+  SpdHub& Ddr5Module() { return ddr5_; }
   board::TemperatureSensor& TemperatureSensor() { return temperatureSensor_; }
   HardwareMonitor& Monitor() { return monitor_; }
   StatusBlockDevice& Blocks() { return blocks_; }
@@ -153,6 +170,8 @@ class SimulatedBoard {
   void SwitchFaults(bool draw);
 
   void PlaceController();
+  void PlaceNeighbours(uint8_t hostFunction);
+  PciFunction* Neighbour(uint8_t function) const;
   void AttachDevices();
   PortHandler* PlacePacedPollHost();
   bool InjectPacedPollFault(const std::string& name, std::string* error);
@@ -174,10 +193,14 @@ class SimulatedBoard {
   std::unique_ptr<ChunkBufferHostModel> chunkBuffer_;
   std::unique_ptr<EmbeddedControllerModel> embeddedController_;
   std::unique_ptr<GatedHostFunction> hostFunction_;
-  std::unique_ptr<PciFunction> identityFunction_;  // when Func names another function
+  // Functions with the host's IDs: where Func names another function, and
+  // function 0 when nothing else is there.
+  std::vector<std::unique_ptr<PciFunction>> identityFunctions_;
+  std::vector<std::unique_ptr<PciFunction>> neighbours_;
   std::vector<PciLocation> placed_;
   std::vector<SpdEeprom> modules_;
   Ddr4SpdEeprom ddr4_;
+  SpdHub ddr5_;
   SpdPageSelect selectPage0_{0, {&ddr4_}};
   SpdPageSelect selectPage1_{1, {&ddr4_}};
   board::TemperatureSensor temperatureSensor_;

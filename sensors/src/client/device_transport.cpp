@@ -28,8 +28,10 @@ HANDLE OpenDevice(DWORD access) {
 
 // Only SYSTEM and Administrators may open the device, for anything: any
 // request, a read included, needs an elevated administrator.
-std::unique_ptr<DeviceTransport> DeviceTransport::Open(std::string* error) {
+std::unique_ptr<DeviceTransport> DeviceTransport::Open(std::string* error,
+                                                       unsigned long* windowsError) {
   const HANDLE handle = OpenDevice(GENERIC_READ | GENERIC_WRITE);
+  if (windowsError != nullptr) *windowsError = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
     *error = "cannot open " OMZI2C_USER_PATH
              ": access denied; only administrators may use the driver, so run omzi2c elevated "

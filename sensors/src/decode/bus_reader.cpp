@@ -73,4 +73,16 @@ bool BusReader::Select(uint8_t chip) {
   return Keep(client_.WriteWithCommand(chip, 0, {0}), what);
 }
 
+bool BusReader::WriteByte(uint8_t chip, uint8_t reg, uint8_t value) {
+  if (failed_) return false;
+  char what[48];
+  std::snprintf(what, sizeof what, "Write to chip 0x%02x, register 0x%02x", chip, reg);
+  return Keep(client_.WriteWithCommand(chip, reg, {value}), what);
+}
+
+bool BusReader::Restore(uint8_t chip, uint8_t reg, uint8_t value) {
+  if (!failed_) return WriteByte(chip, reg, value);
+  return client_.WriteWithCommand(chip, reg, {value}).Succeeded();
+}
+
 }  // namespace omzi2c::decode

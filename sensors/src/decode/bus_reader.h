@@ -29,6 +29,14 @@ class BusReader {
   std::optional<std::vector<uint8_t>> Bytes(uint8_t chip, uint8_t reg, size_t count);
   // A write byte data, as the page-select addresses take it; false as above.
   bool Select(uint8_t chip);
+  // A write byte data of `value` at `reg`; false as above.
+  bool WriteByte(uint8_t chip, uint8_t reg, uint8_t value);
+  // The same, tried even after a failure (which it leaves as recorded): for
+  // putting back what a sequence changed.
+  bool Restore(uint8_t chip, uint8_t reg, uint8_t value);
+
+  // For a sequence that must keep the bus (client::SequenceHold).
+  client::Client& Client() { return client_; }
 
   bool Failed() const { return failed_.has_value(); }
   const client::Response& Failure() const { return *failed_; }

@@ -21,7 +21,8 @@ struct Reading {
   Unit unit = Unit::kCelsius;
   std::optional<double> value;  // none: a stopped fan
   std::optional<double> low, high, critical;
-  std::vector<std::string> alarms;  // "low", "high", "critical"
+  std::optional<double> lowCritical;
+  std::vector<std::string> alarms;  // "low", "high", "critical", "low critical"
 };
 
 // An ID register's value, as the chip was identified by it.

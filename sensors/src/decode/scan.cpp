@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "decode/chip_tables.h"
+#include "decode/spd_hub.h"
 
 namespace omzi2c::decode {
 
@@ -13,8 +14,6 @@ std::string Hex(unsigned value, int digits) {
   std::snprintf(text, sizeof text, "0x%0*x", digits, value);
   return text;
 }
-
-constexpr char kUnknownType[] = "unknown";
 
 std::string StoppedAnswering(uint8_t chip) {
   return "chip " + Hex(chip, 2) + " stopped answering; skipped";
@@ -88,16 +87,24 @@ std::optional<std::vector<uint8_t>> ReadBothPages(BusReader& bus, uint8_t chip,
 
 std::optional<ModuleRead> ReadModule(BusReader& bus, uint8_t chip,
                                      std::vector<std::string>* notes) {
-  auto type = bus.Byte(chip, spd::kTypeByte);
+  // The page selects and the reads of the page they select, and a hub's page
+  // sequence, in one hold of the bus: no other program may select another
+  // page in between.
+  const client::SequenceHold hold(bus.Client());
+  const auto type = bus.Byte(chip, spd::kTypeByte);
   if (!type) return std::nullopt;
-  // A DDR4 module left on its upper page shows no memory type there: page 0
-  // is selected and the type read again.
-  if (MemoryTypeName(*type) == kUnknownType && bus.Select(spd::kSelectPage0)) {
-    type = bus.Byte(chip, spd::kTypeByte);
-    if (!type) return std::nullopt;
+  // Neither DDR3 nor DDR4: perhaps a DDR5 module's SPD hub, whose byte 2 is
+  // its revision. Its MR11 is written only once MR0:MR1 named it a hub.
+  if (*type != spd::kDdr3 && *type != spd::kDdr4 && IsSpdHub(bus, chip)) {
+    const auto memory = ReadHubMemory(bus, chip, notes);
+    if (!memory) return std::nullopt;
+    return ModuleRead{chip, *memory, DecodeSpd(*memory)};
   }
+  // Page selects reach every module on the bus and whatever else answers at
+  // 0x36 and 0x37: only a module whose type byte says DDR4 has a second page,
+  // and only then is one selected.
   auto bytes = bus.Bytes(chip, 0, spd::kPageSize);
-  if (bytes && SpdSize(*type) > spd::kPageSize) bytes = ReadBothPages(bus, chip, *bytes);
+  if (bytes && *type == spd::kDdr4) bytes = ReadBothPages(bus, chip, *bytes);
   if (!bytes) {
     if (!bus.Failed()) notes->push_back(StoppedAnswering(chip));
     return std::nullopt;
@@ -120,7 +127,7 @@ ScanResult ScanSensors(BusReader& bus) {
     }
   }
   for (uint8_t chip = spd::kFirstAddress; chip <= spd::kLastAddress && !bus.Failed(); ++chip) {
-    if (auto module = ReadModule(bus, chip, &result.notes)) result.modules.push_back(*module);
+    if (auto report = ReadHubSensor(bus, chip, &result.notes)) result.chips.push_back(*report);
   }
   return result;
 }

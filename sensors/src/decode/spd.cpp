@@ -1,6 +1,9 @@
 #include "decode/spd.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <limits>
 
 namespace omzi2c::decode {
 
@@ -27,10 +30,57 @@ const Maker kMakers[] = {
     {2, 0x98, "Kingston"},          {3, 0x9E, "Corsair"}, {5, 0xCD, "G.Skill"},
 };
 
-// Data rates modules are sold at; a computed rate just above one of them
-// (from a tCK rounded down in the bytes) is that grade.
-const unsigned kGrades[] = {800, 1066, 1333, 1600, 1866, 2133, 2400, 2666, 2933, 3200};
-constexpr double kGradeTolerance = 1.01;
+// The JEDEC speed grades: the data rate, the grade's tCK(avg)min as the
+// bytes store it (whole ps) and the module name that goes with it.
+struct SpeedGrade {
+  unsigned rate;
+  double tckNs;
+  const char* pcName;
+};
+const SpeedGrade kDdr3Grades[] = {
+    {800, 2.5, "PC3-6400"},    {1066, 1.875, "PC3-8500"},  {1333, 1.5, "PC3-10600"},
+    {1600, 1.25, "PC3-12800"}, {1866, 1.071, "PC3-14900"}, {2133, 0.938, "PC3-17000"},
+};
+const SpeedGrade kDdr4Grades[] = {
+    {1600, 1.25, "PC4-12800"},  {1866, 1.071, "PC4-14900"}, {2133, 0.938, "PC4-17000"},
+    {2400, 0.833, "PC4-19200"}, {2666, 0.75, "PC4-21300"},  {2933, 0.682, "PC4-23466"},
+    {3200, 0.625, "PC4-25600"},
+};
+const SpeedGrade kDdr5Grades[] = {
+    {3200, 0.625, "PC5-25600"}, {3600, 0.555, "PC5-28800"}, {4000, 0.5, "PC5-32000"},
+    {4400, 0.454, "PC5-35200"}, {4800, 0.416, "PC5-38400"}, {5200, 0.384, "PC5-41600"},
+    {5600, 0.357, "PC5-44800"}, {6000, 0.333, "PC5-48000"}, {6400, 0.312, "PC5-51200"},
+};
+
+// Each generation's grades and the prefixes of its names.
+struct GenerationGrades {
+  const SpeedGrade* first;
+  const SpeedGrade* last;
+  const char* prefix;
+  const char* pcPrefix;
+};
+GenerationGrades GradesOf(spd_detail::Generation generation) {
+  switch (generation) {
+    case spd_detail::Generation::kDdr3:
+      return {std::begin(kDdr3Grades), std::end(kDdr3Grades), "DDR3-", "PC3-"};
+    case spd_detail::Generation::kDdr4:
+      return {std::begin(kDdr4Grades), std::end(kDdr4Grades), "DDR4-", "PC4-"};
+    case spd_detail::Generation::kDdr5:
+      break;
+  }
+  return {std::begin(kDdr5Grades), std::end(kDdr5Grades), "DDR5-", "PC5-"};
+}
+// The exact periods (0.9375 ns, 1.0714 ns, ...) are stored rounded to a
+// whole ps, either way; a tCK this close to a grade's is that grade.
+constexpr double kGradeSlackNs = 0.003;
+
+// A non-negative value that fits an unsigned; none otherwise (a negative
+// time, a clock count or rate from a tCK of a few fine units).
+std::optional<unsigned> Whole(double value) {
+  if (!(value >= 0 && value <= std::numeric_limits<unsigned>::max())) return std::nullopt;
+  return static_cast<unsigned>(value);
+}
+
 constexpr uint16_t kCrcPolynomial = 0x1021;
 
 }  // namespace
@@ -42,7 +92,13 @@ std::string MemoryTypeName(uint8_t code) {
   return "unknown";
 }
 
+bool KnownMemoryType(uint8_t code) {
+  return std::any_of(std::begin(kTypes), std::end(kTypes),
+                     [code](const TypeName& t) { return t.code == code; });
+}
+
 size_t SpdSize(uint8_t typeCode) {
+  if (typeCode == spd::kDdr5) return spd::kDdr5Size;
   return typeCode == spd::kDdr4 ? 2 * spd::kPageSize : spd::kPageSize;
 }
 
@@ -80,29 +136,41 @@ SpdModule DecodeSpd(const std::vector<uint8_t>& bytes) {
   if (bytes.size() < SpdSize(module.typeCode)) return module;
   if (module.typeCode == spd::kDdr3) spd_detail::DecodeDdr3(bytes, &module);
   if (module.typeCode == spd::kDdr4) spd_detail::DecodeDdr4(bytes, &module);
+  if (module.typeCode == spd::kDdr5) spd_detail::DecodeDdr5(bytes, &module);
+  if (module.typeCode == spd::kDdr3) spd_detail::AddDdr3Extras(bytes, &module);
+  if (module.typeCode == spd::kDdr4) spd_detail::AddDdr4Extras(bytes, &module);
+  if (module.decoded) spd_detail::SetTimingSummary(&module);
   return module;
 }
 
 namespace spd_detail {
 
-void SetSpeed(double tckNs, const char* prefix, const char* pcPrefix, SpdModule* module) {
+void SetSpeed(double tckNs, Generation generation, SpdModule* module) {
   module->tckNs = tckNs;
-  if (tckNs <= 0) return;
-  const double rate = 2000.0 / tckNs;
-  unsigned speed = static_cast<unsigned>(rate);
-  for (unsigned grade : kGrades) {
-    if (rate >= grade && rate < grade * kGradeTolerance) speed = grade;
+  if (!(tckNs > 0)) return;
+  const GenerationGrades grades = GradesOf(generation);
+  for (const SpeedGrade* grade = grades.first; grade != grades.last; ++grade) {
+    if (std::fabs(tckNs - grade->tckNs) <= kGradeSlackNs) {
+      module->speed = grade->rate;
+      module->speedGrade = grades.prefix + std::to_string(grade->rate);
+      module->pcName = grade->pcName;
+      return;
+    }
   }
-  module->speed = speed;
-  module->speedGrade = prefix + std::to_string(speed);
+  constexpr double kTransfersPerClockNs = 2000;  // two transfers a clock, in MT/s
+  module->speed = Whole(kTransfersPerClockNs / tckNs);
+  if (!module->speed) return;
+  module->speedGrade = grades.prefix + std::to_string(*module->speed);
   // Module names count bytes per second over the 64-bit bus, in 100s.
-  constexpr unsigned kBytesPerTransfer = 8, kRounding = 100;
-  module->pcName = pcPrefix + std::to_string(speed * kBytesPerTransfer / kRounding * kRounding);
+  constexpr uint64_t kBytesPerTransfer = 8, kRounding = 100;
+  module->pcName =
+      grades.pcPrefix + std::to_string(*module->speed * kBytesPerTransfer / kRounding * kRounding);
 }
 
-unsigned Clocks(double ns, double tckNs) {
+std::optional<unsigned> Clocks(double ns, double tckNs) {
   constexpr double kSlack = 0.025;  // a clock's fraction lost to rounding in the bytes
-  return static_cast<unsigned>(std::ceil(ns / tckNs - kSlack));
+  if (!(ns >= 0 && tckNs > 0)) return std::nullopt;
+  return Whole(std::ceil(ns / tckNs - kSlack));
 }
 
 std::string Text(const std::vector<uint8_t>& bytes, size_t first, size_t count) {
@@ -124,8 +192,9 @@ void DecodeIdentity(const std::vector<uint8_t>& b, const IdentityLayout& at, Spd
   m->manufacturerCode = b[at.makerCode];
   m->manufacturer = ModuleMaker(m->manufacturerBank, m->manufacturerCode);
   m->part = Text(b, at.part, at.partLength);
-  m->serial = static_cast<uint32_t>(b[at.serial] << 24 | b[at.serial + 1] << 16 |
-                                    b[at.serial + 2] << 8 | b[at.serial + 3]);
+  m->serial = 0;
+  for (size_t i = 0; i < 4; ++i)
+    m->serial = m->serial << 8 | b[at.serial + i];
   m->year = kCenturyYear + Bcd(b[at.year]);
   m->week = Bcd(b[at.week]);
 }

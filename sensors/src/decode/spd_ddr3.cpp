@@ -47,7 +47,7 @@ Timebases ReadTimebases(const std::vector<uint8_t>& b) {
 void DecodeTimings(const std::vector<uint8_t>& b, const Timebases& t, SpdModule* m) {
   auto fine = [&](size_t at) { return static_cast<int8_t>(b[at]) * t.fine; };
   const double tck = b[ddr3::kTck] * t.medium + fine(ddr3::kTckFine);
-  SetSpeed(tck, "DDR3-", "PC3-", m);
+  SetSpeed(tck, Generation::kDdr3, m);
   const unsigned cas = b[ddr3::kCasLow] | b[ddr3::kCasHigh] << 8;
   for (unsigned bit = 0; bit < 16; ++bit) {
     if (cas & (1u << bit)) m->casLatencies.push_back(ddr3::kFirstCas + bit);
@@ -72,7 +72,7 @@ void DecodeTimings(const std::vector<uint8_t>& b, const Timebases& t, SpdModule*
       {"tFAW", ((b[ddr3::kTfawUpper] & 0x0F) << 8 | b[ddr3::kTfaw]) * t.medium},
   };
   for (const auto& timing : timings)
-    m->timings.push_back({timing.name, timing.ns, tck > 0 ? Clocks(timing.ns, tck) : 0});
+    m->timings.push_back({timing.name, timing.ns, Clocks(timing.ns, tck)});
 }
 
 void DecodeGeometry(const std::vector<uint8_t>& b, SpdModule* m) {

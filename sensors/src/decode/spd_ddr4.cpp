@@ -11,10 +11,13 @@ namespace {
 namespace ddr4 {
 constexpr size_t kModuleType = 3, kDensity = 4, kPackage = 6, kVoltage = 11;
 constexpr size_t kOrganization = 12, kBusWidth = 13, kThermalSensor = 14;
-constexpr size_t kTck = 18, kCas = 20, kCasBytes = 4, kTaa = 24, kTrcd = 25, kTrp = 26;
+constexpr size_t kTck = 18, kTckMax = 19, kCas = 20, kCasBytes = 4, kTaa = 24, kTrcd = 25,
+                 kTrp = 26;
 constexpr size_t kTrasTrcUpper = 27, kTras = 28, kTrc = 29, kTrfc1 = 30, kTfawUpper = 36;
-constexpr size_t kTfaw = 37, kTrrdS = 38, kTrrdL = 39, kTwrUpper = 41, kTwr = 42;
-constexpr size_t kTrcFine = 120, kTrpFine = 121, kTrcdFine = 122, kTaaFine = 123;
+constexpr size_t kTfaw = 37, kTrrdS = 38, kTrrdL = 39, kTccdL = 40, kTwrUpper = 41, kTwr = 42;
+// Fine offsets (signed, 1 ps) of the timings that have one.
+constexpr size_t kTccdLFine = 117, kTrrdLFine = 118, kTrrdSFine = 119, kTrcFine = 120;
+constexpr size_t kTrpFine = 121, kTrcdFine = 122, kTaaFine = 123, kTckMaxFine = 124;
 constexpr size_t kTckFine = 125, kBaseCrc = 126, kBaseLength = 126;
 constexpr size_t kModuleSection = 128, kModuleCrc = 254, kModuleLength = 126;
 constexpr size_t kMakerBank = 320, kMakerCode = 321, kYear = 323, kWeek = 324;
@@ -27,8 +30,12 @@ const char* const kModuleTypes[] = {
     "extended", "RDIMM",        "UDIMM",        "SO-DIMM", "LRDIMM",  "Mini-RDIMM",  "Mini-UDIMM",
     "unknown",  "72b-SO-RDIMM", "72b-SO-UDIMM", "unknown", "unknown", "16b-SO-DIMM", "32b-SO-DIMM"};
 
+double Fine(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<int8_t>(b[at]) * ddr4::kFineNs;
+}
+
 double Medium(const std::vector<uint8_t>& b, size_t at, size_t fineAt) {
-  return b[at] * ddr4::kMediumNs + static_cast<int8_t>(b[fineAt]) * ddr4::kFineNs;
+  return b[at] * ddr4::kMediumNs + Fine(b, fineAt);
 }
 
 void DecodeLatencies(const std::vector<uint8_t>& b, SpdModule* m) {
@@ -41,7 +48,8 @@ void DecodeLatencies(const std::vector<uint8_t>& b, SpdModule* m) {
 
 void DecodeTimings(const std::vector<uint8_t>& b, SpdModule* m) {
   const double tck = Medium(b, ddr4::kTck, ddr4::kTckFine);
-  SetSpeed(tck, "DDR4-", "PC4-", m);
+  SetSpeed(tck, Generation::kDdr4, m);
+  m->tckMaxNs = Medium(b, ddr4::kTckMax, ddr4::kTckMaxFine);
   DecodeLatencies(b, m);
   const unsigned upper = b[ddr4::kTrasTrcUpper];
   auto wide = [&](unsigned high, size_t low) { return (high << 8 | b[low]) * ddr4::kMediumNs; };
@@ -53,16 +61,16 @@ void DecodeTimings(const std::vector<uint8_t>& b, SpdModule* m) {
       {"tRCD", Medium(b, ddr4::kTrcd, ddr4::kTrcdFine)},
       {"tRP", Medium(b, ddr4::kTrp, ddr4::kTrpFine)},
       {"tRAS", wide(upper & 0x0F, ddr4::kTras)},
-      {"tRC",
-       wide(upper >> 4, ddr4::kTrc) + static_cast<int8_t>(b[ddr4::kTrcFine]) * ddr4::kFineNs},
+      {"tRC", wide(upper >> 4, ddr4::kTrc) + Fine(b, ddr4::kTrcFine)},
       {"tRFC1", wide(b[ddr4::kTrfc1 + 1], ddr4::kTrfc1)},
       {"tFAW", wide(b[ddr4::kTfawUpper] & 0x0F, ddr4::kTfaw)},
-      {"tRRD_S", b[ddr4::kTrrdS] * ddr4::kMediumNs},
-      {"tRRD_L", b[ddr4::kTrrdL] * ddr4::kMediumNs},
+      {"tRRD_S", Medium(b, ddr4::kTrrdS, ddr4::kTrrdSFine)},
+      {"tRRD_L", Medium(b, ddr4::kTrrdL, ddr4::kTrrdLFine)},
+      {"tCCD_L", Medium(b, ddr4::kTccdL, ddr4::kTccdLFine)},
       {"tWR", wide(b[ddr4::kTwrUpper] & 0x0F, ddr4::kTwr)},
   };
   for (const auto& t : timings)
-    m->timings.push_back({t.name, t.ns, tck > 0 ? Clocks(t.ns, tck) : 0});
+    m->timings.push_back({t.name, t.ns, Clocks(t.ns, tck)});
 }
 
 void DecodeGeometry(const std::vector<uint8_t>& b, SpdModule* m) {

@@ -73,9 +73,13 @@ NTSTATUS ProtectDevice(PDEVICE_OBJECT device) {
   return status;
 }
 
-NTSTATUS ProtectBusEvent(HANDLE eventHandle) {
+NTSTATUS OpenOrCreateBusEvent(PUNICODE_STRING name, PHANDLE handle) {
   AdministratorsOnly acl;
   const NTSTATUS status = BuildAccessList(&acl, kEventAccess);
   if (!NT_SUCCESS(status)) return status;
-  return ZwSetSecurityObject(eventHandle, DACL_SECURITY_INFORMATION, &acl.descriptor);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, name,
+                             OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE | OBJ_OPENIF, nullptr,
+                             &acl.descriptor);
+  return ZwCreateEvent(handle, EVENT_ALL_ACCESS, &attributes, SynchronizationEvent, TRUE);
 }

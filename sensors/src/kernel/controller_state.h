@@ -11,11 +11,16 @@ struct ControllerState {
   USHORT VID;
   USHORT DID;
   USHORT Func;
+  // The optional HostFunction parameter: when set, discovery switches on and
+  // reads the host at this function instead of the one its Chipset fixes.
+  BOOLEAN HostFunctionSet;
+  UCHAR HostFunction;
   USHORT SmbBase;        // I/O base of the SMBus host
   USHORT EcDataPort;     // embedded controller data port
   USHORT EcCommandPort;  // embedded controller command/status port
   ULONG SavedHostBus;
   ULONG SavedHostDevice;
+  ULONG SavedHostFunction;
   ULONG SavedHostConfig;
   ULONG SavedBaseConfig;
   UCHAR LastHostStatus;  // reported in error replies

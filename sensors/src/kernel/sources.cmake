@@ -25,7 +25,18 @@ set(OMZI2C_WARNINGS -Wall -Wextra -Wshadow)
 if(OMZI2C_WERROR)
   list(APPEND OMZI2C_WARNINGS -Werror)
 endif()
-# Freestanding: no exceptions, no RTTI, no unwind tables, no standard library.
+# Freestanding: no exceptions, no RTTI, no standard library. The x64 Windows
+# image carries unwind data (.pdata/.xdata) for its functions, as that
+# architecture requires of every function that is not a leaf: crash dumps and
+# the kernel's own unwinds walk through the driver's frames with it. That adds
+# the tables (about 2.5 KB) and keeps prologues and epilogues in the forms
+# they describe. Elsewhere (x86 Windows, the user-space build) no unwind
+# tables are made: nothing there reads them.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(OMZI2C_UNWIND_FLAG -fasynchronous-unwind-tables)
+else()
+  set(OMZI2C_UNWIND_FLAG -fno-asynchronous-unwind-tables)
+endif()
 set(OMZI2C_KERNEL_FLAGS
-  -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -ffreestanding -fno-exceptions -fno-rtti ${OMZI2C_UNWIND_FLAG}
   -fno-threadsafe-statics ${OMZI2C_WARNINGS})

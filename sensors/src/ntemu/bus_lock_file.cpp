@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "ntemu/event.h"
@@ -118,8 +120,87 @@ int OpenFolder(const std::string& folder, bool create, std::string* error) {
   return -1;
 }
 
-void LockFile(int fd) {
-  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+// Blocking file lock `operation`, taken again after a signal.
+void LockFile(int fd, int operation) {
+  while (flock(fd, operation) != 0 && errno == EINTR) {
+  }
+}
+
+const char kForeignHeader[] = "its header is not that of a bus lock of this version";
+
+// The file as it is now; empty when it may be used, else why not. A header
+// that is neither this layout's nor clear (a new file's) is seen without
+// mapping the file.
+std::string ProblemNow(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return std::strerror(errno);
+  const std::string problem = FileProblem(info);
+  if (!problem.empty() || info.st_size == 0) return problem;
+  uint32_t header[2] = {};
+  if (pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
+    return std::strerror(errno);
+  }
+  const bool clear = header[0] == 0 && header[1] == 0;
+  const bool ours = header[0] == kSharedMagic && header[1] == sizeof(SharedBusLock);
+  return clear || ours ? std::string() : kForeignHeader;
+}
+
+// A lock file cut short while mapped would fault whoever touches the
+// mapping. A process's mappings are listed here; a fault on one of them puts
+// a private page in the file's place, so the process goes on with the event
+// held within it, and is counted. Another process cannot take the cut file
+// over meanwhile: only one that holds the file alone may set it up afresh.
+constexpr int kMaxMappings = 64;
+std::atomic<uintptr_t> mappedLocks[kMaxMappings];
+std::atomic<uint64_t> lostMappings{0};
+size_t pageSize = 0;
+struct sigaction previousBusError;
+
+size_t MappingLength() {
+  return (sizeof(SharedBusLock) + pageSize - 1) / pageSize * pageSize;
+}
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  const uintptr_t address = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (std::atomic<uintptr_t>& slot : mappedLocks) {
+    const uintptr_t start = slot.load();
+    if (start == 0 || address < start || address >= start + MappingLength()) continue;
+    void* page = mmap(reinterpret_cast<void*>(start), MappingLength(), PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (page != MAP_FAILED) {
+      lostMappings.fetch_add(1);
+      return;  // the access is made again, on the private page
+    }
+  }
+  if ((previousBusError.sa_flags & SA_SIGINFO) != 0 && previousBusError.sa_sigaction != nullptr) {
+    previousBusError.sa_sigaction(signal, info, context);
+  } else if (previousBusError.sa_handler != SIG_DFL && previousBusError.sa_handler != SIG_IGN) {
+    previousBusError.sa_handler(signal);
+  } else {
+    std::signal(SIGBUS, SIG_DFL);  // the access faults again, and ends the process
+  }
+}
+
+void WatchMapping(void* mapped) {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action = {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &previousBusError);
+  });
+  for (std::atomic<uintptr_t>& slot : mappedLocks) {
+    uintptr_t free = 0;
+    if (slot.compare_exchange_strong(free, reinterpret_cast<uintptr_t>(mapped))) return;
+  }
+}
+
+void ForgetMapping(void* mapped) {
+  for (std::atomic<uintptr_t>& slot : mappedLocks) {
+    uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+    if (slot.compare_exchange_strong(start, 0)) return;
   }
 }
 
@@ -136,11 +217,23 @@ void InitializeShared(SharedBusLock& shared) {
   shared.magic = kSharedMagic;
 }
 
-// Maps the checked, locked file `fd`, sizing and setting up a new one (all
-// zero: a creator that died before its magic was written counts as new).
-SharedBusLock* MapChecked(int fd, const struct stat& info, bool create, const std::string& path,
+// Maps the checked file `fd`. With `alone` (this process holds the file
+// alone) a new one is sized and set up (all zero: a creator that died before
+// its magic was written counts as new); otherwise an empty or cleared file is
+// one cut or cleared while another process uses it, and refused.
+SharedBusLock* MapChecked(int fd, bool create, bool alone, const std::string& path,
                           std::string* error) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    Fail(error, "cannot read the bus lock " + path + ": " + std::strerror(errno));
+    return nullptr;
+  }
+  const char kCut[] = "it was emptied while another process uses it";
   if (info.st_size == 0) {
+    if (!alone) {
+      Refuse(error, "file", path, kCut);
+      return nullptr;
+    }
     if (!create) return nullptr;  // not set up yet
     if (ftruncate(fd, sizeof(SharedBusLock)) != 0) {
       Fail(error, "cannot size the bus lock " + path + ": " + std::strerror(errno));
@@ -153,43 +246,64 @@ SharedBusLock* MapChecked(int fd, const struct stat& info, bool create, const st
     return nullptr;
   }
   auto* shared = static_cast<SharedBusLock*>(mapped);
-  if (shared->magic == 0 && shared->size == 0) InitializeShared(*shared);
-  if (shared->magic == kSharedMagic && shared->size == sizeof(SharedBusLock)) return shared;
+  const bool cleared = shared->magic == 0 && shared->size == 0;
+  if (cleared && alone) InitializeShared(*shared);
+  if (shared->magic == kSharedMagic && shared->size == sizeof(SharedBusLock)) {
+    WatchMapping(mapped);
+    return shared;
+  }
   munmap(mapped, sizeof(SharedBusLock));
-  Refuse(error, "file", path, "its header is not that of a bus lock of this version");
+  Refuse(error, "file", path, cleared ? kCut : kForeignHeader);
   return nullptr;
 }
 
-// Maps the file of `name` in the lock folder, creating it if asked. Neither
-// the folder nor the file is followed through a link, and either is refused
-// unless only this process's user may have written it. The file lock
-// serialises only the set-up, never a request.
-SharedBusLock* MapShared(const std::string& name, bool create, std::string* error) {
+// Maps the file of `name` in the lock folder, creating it if asked, and
+// keeps it open in `fd` with a shared file lock for as long as it is mapped;
+// without `create` it only looks at a file set up already, taking no file
+// lock.
+// Neither the folder nor the file is followed through a link, and either is
+// refused, before any wait for the file lock, unless only this process's
+// user may have written it. The file lock serialises only the set-up, never
+// a request: a process that gets it exclusively is the only one with the
+// file open and may set it up; the others map what it set up.
+SharedBusLock* MapShared(const std::string& name, bool create, int* fd, std::string* error) {
   const int folder = OpenFolder(Folder(), create, error);
   if (folder < 0) return nullptr;
   const std::string path = SystemWideLockPath(name);
   const std::string file = path.substr(path.rfind('/') + 1);
-  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
-  const int fd = openat(folder, file.c_str(), flags, kFileMode);
+  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0);
+  *fd = openat(folder, file.c_str(), flags, kFileMode);
   const int openError = errno;
   close(folder);
-  if (fd < 0) {
+  if (*fd < 0) {
     if (openError != ENOENT || create) OpenFailed(error, "file", path, openError);
     return nullptr;
   }
-  LockFile(fd);
-  struct stat info;
-  const std::string problem = fstat(fd, &info) == 0 ? FileProblem(info) : std::strerror(errno);
+  std::string problem = ProblemNow(*fd);
   SharedBusLock* shared = nullptr;
-  if (problem.empty()) shared = MapChecked(fd, info, create, path, error);
+  if (problem.empty() && !create) {  // a look: no file lock, nothing set up
+    shared = MapChecked(*fd, create, /*alone=*/false, path, error);
+  } else if (problem.empty()) {
+    const bool alone = flock(*fd, LOCK_EX | LOCK_NB) == 0;
+    if (!alone) LockFile(*fd, LOCK_SH);
+    problem = ProblemNow(*fd);  // as it stands now that nobody sets it up
+    if (problem.empty()) shared = MapChecked(*fd, create, alone, path, error);
+    if (alone) LockFile(*fd, LOCK_SH);
+  }
   if (!problem.empty()) Refuse(error, "file", path, problem);
-  flock(fd, LOCK_UN);
-  close(fd);
+  if (shared == nullptr) {
+    close(*fd);
+    *fd = -1;
+  }
   return shared;
 }
 
-void Unmap(SharedBusLock* shared) {
-  if (shared != nullptr) munmap(shared, sizeof(SharedBusLock));
+void Unmap(SharedBusLock* shared, int fd) {
+  if (shared != nullptr) {
+    ForgetMapping(shared);
+    munmap(shared, sizeof(SharedBusLock));
+  }
+  if (fd >= 0) close(fd);
 }
 
 // The holder died holding the mutex: the taker owns it now and makes it
@@ -230,20 +344,28 @@ std::string SystemWideLockPath(const std::string& name) {
 }
 
 bool AttachSystemWideLock(KEVENT& event, const std::string& name, std::string* error) {
-  SharedBusLock* shared = MapShared(name, /*create=*/true, error);
+  int fd = -1;
+  SharedBusLock* shared = MapShared(name, /*create=*/true, &fd, error);
   if (shared == nullptr) return false;
   DetachSystemWideLock(event);
   event.systemLock = shared;
+  event.systemLockFile = fd;
   return true;
 }
 
 void DetachSystemWideLock(KEVENT& event) {
-  Unmap(event.systemLock);
+  Unmap(event.systemLock, event.systemLockFile);
   event.systemLock = nullptr;
+  event.systemLockFile = -1;
+}
+
+uint64_t SystemWideLocksCut() {
+  return lostMappings.load();
 }
 
 SharedLockState ProbeSystemWideLock(const std::string& name) {
-  SharedBusLock* shared = MapShared(name, /*create=*/false, nullptr);
+  int fd = -1;
+  SharedBusLock* shared = MapShared(name, /*create=*/false, &fd, nullptr);
   if (shared == nullptr) return SharedLockState::Missing;
   SharedLockState state = SharedLockState::Held;
   // From a thread of its own: the caller's thread may be the holder.
@@ -255,15 +377,16 @@ SharedLockState ProbeSystemWideLock(const std::string& name) {
     pthread_mutex_unlock(&shared->mutex);
   });
   probe.join();
-  Unmap(shared);
+  Unmap(shared, fd);
   return state;
 }
 
 uint64_t DeadHoldersRecovered(const std::string& name) {
-  SharedBusLock* shared = MapShared(name, /*create=*/false, nullptr);
+  int fd = -1;
+  SharedBusLock* shared = MapShared(name, /*create=*/false, &fd, nullptr);
   if (shared == nullptr) return 0;
   const uint64_t count = shared->deadHolders.load();
-  Unmap(shared);
+  Unmap(shared, fd);
   return count;
 }
 

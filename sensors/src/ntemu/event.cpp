@@ -113,6 +113,20 @@ NTSTATUS TakeLocal(KEVENT& event, WaitRules& rules) {
   return STATUS_SUCCESS;
 }
 
+// A notification event: waits until it is signalled, leaving it so.
+NTSTATUS AwaitNotification(KEVENT& event, WaitRules& rules) {
+  std::atomic<uint32_t>& state = event.state;
+  while (state.load(std::memory_order_acquire) != kEventSignalled) {
+    const NTSTATUS ended = WaitEnds(event, rules);
+    if (ended != STATUS_SUCCESS) return ended;
+    uint32_t seen = kEventHeld;
+    state.compare_exchange_strong(seen, kEventHeldWithSleepers);
+    const struct timespec slice = SliceOf(rules);
+    Futex(&state, FUTEX_WAIT_PRIVATE, kEventHeldWithSleepers, &slice);
+  }
+  return STATUS_SUCCESS;
+}
+
 // Signals the event within the process, waking one sleeper if there is one.
 uint32_t ReleaseLocal(std::atomic<uint32_t>& state) {
   const uint32_t previous = state.exchange(kEventSignalled, std::memory_order_release);
@@ -142,6 +156,11 @@ NTSTATUS TakeSharedWithin(KEVENT& event, SharedBusLock& shared, WaitRules& rules
 }  // namespace
 
 void InitializeSynchronizationEvent(KEVENT& event, bool signalled) {
+  InitializeEvent(event, SynchronizationEvent, signalled);
+}
+
+void InitializeEvent(KEVENT& event, EVENT_TYPE type, bool signalled) {
+  event.Header.Type = static_cast<UCHAR>(type);
   event.state.store(signalled ? kEventSignalled : kEventHeld);
   event.waits.store(0);
   event.sets.store(0);
@@ -174,6 +193,7 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE WaitM
                                BOOLEAN Alertable, PLARGE_INTEGER Timeout) {
   KEVENT& event = *static_cast<KEVENT*>(Object);
   ntemu::WaitRules rules = {WaitMode, Alertable != FALSE, Timeout, false, 0, 0};
+  if (event.Header.Type == NotificationEvent) return ntemu::AwaitNotification(event, rules);
   NTSTATUS status = ntemu::TakeLocal(event, rules);
   if (status == STATUS_SUCCESS && event.systemLock != nullptr) {
     status = ntemu::TakeSharedWithin(event, *event.systemLock, rules);
@@ -185,6 +205,14 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE WaitM
 }
 
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
+  if (Event->Header.Type == NotificationEvent) {
+    Event->sets.fetch_add(1, std::memory_order_relaxed);
+    const uint32_t previous = Event->state.exchange(ntemu::kEventSignalled);
+    if (previous == ntemu::kEventHeldWithSleepers) {
+      ntemu::Futex(&Event->state, FUTEX_WAKE_PRIVATE, INT32_MAX);
+    }
+    return previous == ntemu::kEventSignalled ? 1 : 0;
+  }
   const bool held = Event->state.load(std::memory_order_relaxed) != ntemu::kEventSignalled;
   if (held) {  // by this thread: nobody else counts now
     Event->sets.store(Event->sets.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);

@@ -48,6 +48,7 @@ struct Objects {
   bool systemWideEvents = false;
   std::string systemWideError;  // why the last named event could not be shared
   size_t invalidCloses = 0;
+  size_t references = 0;  // taken by ObReferenceObjectByHandle, not yet given back
 };
 
 Objects& TheObjects() {
@@ -119,6 +120,31 @@ bool ReadDacl(const SECURITY_DESCRIPTOR& descriptor, std::vector<AllowedAce>* da
     at += header.AceSize;
   }
   return true;
+}
+
+// Makes the event `name` (none of that name exists); false when it could not
+// be shared system-wide as asked, with the reason kept.
+bool CreateNamedEvent(Objects& objects, const std::string& name, EVENT_TYPE type, bool signalled,
+                      const ObjectSecurity& security) {
+  NamedEvent& named = objects.events[name];
+  named.event = std::make_unique<KEVENT>();
+  InitializeEvent(*named.event, type, signalled);
+  named.security = security;
+  objects.systemWideError.clear();
+  if (objects.systemWideEvents &&
+      !AttachSystemWideLock(*named.event, name, &objects.systemWideError)) {
+    objects.events.erase(name);
+    return false;
+  }
+  return true;
+}
+
+// A new handle to the existing event `name`.
+HANDLE OpenNamedEvent(Objects& objects, const std::string& name) {
+  ++objects.events.at(name).handles;
+  const uintptr_t handle = NewHandle(objects);
+  objects.handles[handle] = name;
+  return reinterpret_cast<HANDLE>(handle);
 }
 
 void Unchain(PDEVICE_OBJECT device) {
@@ -255,6 +281,11 @@ size_t LinkCount() {
   return TheObjects().links.size();
 }
 
+size_t ReferenceCount() {
+  std::lock_guard<std::mutex> lock(TheObjects().mutex);
+  return TheObjects().references;
+}
+
 size_t InvalidCloseCount() {
   std::lock_guard<std::mutex> lock(TheObjects().mutex);
   return TheObjects().invalidCloses;
@@ -276,6 +307,7 @@ void ResetObjects() {
   objects.linkFault = STATUS_SUCCESS;
   objects.eventFault = false;
   objects.invalidCloses = 0;
+  objects.references = 0;
   objects.systemWideError.clear();
 }
 
@@ -347,22 +379,64 @@ PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHan
   std::lock_guard<std::mutex> lock(objects.mutex);
   if (ntemu::Take(objects.eventFault)) return nullptr;
   const std::string name = ntemu::NameOf(EventName);
-  ntemu::NamedEvent& named = objects.events[name];
-  if (!named.event) {
-    named.event = std::make_unique<KEVENT>();
-    ntemu::InitializeSynchronizationEvent(*named.event, true);
-    objects.systemWideError.clear();
-    if (objects.systemWideEvents &&
-        !ntemu::AttachSystemWideLock(*named.event, name, &objects.systemWideError)) {
-      objects.events.erase(name);
-      return nullptr;
-    }
+  if (!objects.events.count(name) && !ntemu::CreateNamedEvent(objects, name, SynchronizationEvent,
+                                                              true, ntemu::ObjectSecurity{})) {
+    return nullptr;
   }
-  ++named.handles;
-  const uintptr_t handle = ntemu::NewHandle(objects);
-  objects.handles[handle] = name;
-  *EventHandle = reinterpret_cast<HANDLE>(handle);
-  return named.event.get();
+  *EventHandle = ntemu::OpenNamedEvent(objects, name);
+  return objects.events.at(name).event.get();
+}
+
+// Creates a named event, with the access list of the attributes' descriptor
+// when it has one, or with OBJ_OPENIF opens the one of that name that exists
+// (STATUS_OBJECT_NAME_EXISTS), whatever its kind, leaving its list alone.
+NTSTATUS ZwCreateEvent(PHANDLE EventHandle, ACCESS_MASK, POBJECT_ATTRIBUTES ObjectAttributes,
+                       EVENT_TYPE EventType, BOOLEAN InitialState) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  if (ntemu::Take(objects.eventFault)) return STATUS_INSUFFICIENT_RESOURCES;
+  if (ObjectAttributes == nullptr || ObjectAttributes->ObjectName == nullptr) {
+    return STATUS_INVALID_PARAMETER;  // the stand-in keeps named events only
+  }
+  const std::string name = ntemu::NameOf(ObjectAttributes->ObjectName);
+  if (objects.events.count(name) != 0) {
+    if ((ObjectAttributes->Attributes & OBJ_OPENIF) == 0) return STATUS_OBJECT_NAME_COLLISION;
+    *EventHandle = ntemu::OpenNamedEvent(objects, name);
+    return STATUS_OBJECT_NAME_EXISTS;
+  }
+  ntemu::ObjectSecurity security;
+  if (ObjectAttributes->SecurityDescriptor != nullptr) {
+    security.set = true;
+    const auto* descriptor =
+        static_cast<const SECURITY_DESCRIPTOR*>(ObjectAttributes->SecurityDescriptor);
+    if (!ntemu::ReadDacl(*descriptor, &security.dacl)) return STATUS_INVALID_ACL;
+  }
+  if (!ntemu::CreateNamedEvent(objects, name, EventType, InitialState != FALSE, security)) {
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  *EventHandle = ntemu::OpenNamedEvent(objects, name);
+  return STATUS_SUCCESS;
+}
+
+// The event behind an event handle, counted until dereferenced. Events are
+// the only objects with handles the stand-in refers to, so no type is
+// checked; a caller in kernel mode may pass none.
+NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE, KPROCESSOR_MODE,
+                                   PVOID* Object, POBJECT_HANDLE_INFORMATION) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  const auto found = objects.handles.find(reinterpret_cast<uintptr_t>(Handle));
+  if (found == objects.handles.end()) return STATUS_INVALID_HANDLE;
+  ++objects.references;
+  *Object = objects.events.at(found->second).event.get();
+  return STATUS_SUCCESS;
+}
+
+LONG_PTR ObfDereferenceObject(PVOID) {
+  ntemu::Objects& objects = ntemu::TheObjects();
+  std::lock_guard<std::mutex> lock(objects.mutex);
+  if (objects.references == 0) std::abort();  // more dereferences than references
+  return static_cast<LONG_PTR>(--objects.references);
 }
 
 // Opens an existing named event; every call that succeeds adds a handle.

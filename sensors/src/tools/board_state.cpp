@@ -14,6 +14,9 @@ const char kHeader[] = "# omzi2c simulated board memory";
 constexpr unsigned kRegisters = 256;
 // The DDR4 module is saved after the DDR3 ones, as the next slot.
 constexpr unsigned kDdr4Slot = board::address::kModuleCount;
+// The DDR5 module's memory follows, and its hub's registers on a line of
+// their own.
+constexpr unsigned kDdr5Slot = kDdr4Slot + 1;
 
 std::string HexBytes(const std::vector<uint8_t>& bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -51,6 +54,18 @@ bool ApplyLine(const std::string& kind, unsigned index, const std::vector<uint8_
     if (bytes.size() != board::Ddr4SpdEeprom::kSize) return false;
     for (unsigned i = 0; i < bytes.size(); ++i)
       board.Ddr4Module().Set(i, bytes[i]);
+    return true;
+  }
+  if (kind == "module" && index == kDdr5Slot) {
+    if (bytes.size() != board::SpdHub::kSize) return false;
+    for (unsigned i = 0; i < bytes.size(); ++i)
+      board.Ddr5Module().Set(i, bytes[i]);
+    return true;
+  }
+  if (kind == "hub") {
+    if (index != 0 || bytes.size() != board::hub::kRegisters) return false;
+    for (unsigned i = 0; i < bytes.size(); ++i)
+      board.Ddr5Module().SetRegister(static_cast<uint8_t>(i), bytes[i]);
     return true;
   }
   if (kind == "spd-page") {
@@ -108,6 +123,13 @@ std::string SaveBoardState(board::SimulatedBoard& board, const std::string& carr
     ddr4.push_back(board.Ddr4Module().At(i));
   text << "module " << kDdr4Slot << " " << HexBytes(ddr4) << "\n";
   text << "spd-page 0 " << HexBytes({static_cast<uint8_t>(board.Ddr4Module().Page())}) << "\n";
+  std::vector<uint8_t> ddr5, hub;
+  for (size_t i = 0; i < board::SpdHub::kSize; ++i)
+    ddr5.push_back(board.Ddr5Module().At(i));
+  for (unsigned r = 0; r < board::hub::kRegisters; ++r)
+    hub.push_back(board.Ddr5Module().Register(static_cast<uint8_t>(r)));
+  text << "module " << kDdr5Slot << " " << HexBytes(ddr5) << "\n";
+  text << "hub 0 " << HexBytes(hub) << "\n";
   for (unsigned r = 0; r < board::temperature::kRegisters; ++r) {
     const uint16_t value = board.TemperatureSensor().Register(static_cast<uint8_t>(r));
     text << "sensor " << r << " "

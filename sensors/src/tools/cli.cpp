@@ -46,7 +46,7 @@ const char kOverview[] =
     "                      nothing is checked: firmware or another driver may\n"
     "                      use the host unseen)\n"
     "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
-    "  --json              sensors and spd: print one JSON document\n"
+    "  --json              sensors, spd and pci: print one JSON document\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"
     "  -V, --version       the tool's version\n"
     "  --                  the arguments that follow are not options\n"
@@ -400,6 +400,24 @@ int RunShell(LazySession& sessions, const GlobalOptions& options, CliIo io) {
 }
 
 }  // namespace
+
+bool ParseSessionOptions(const std::vector<std::string>& args, GlobalOptions* options,
+                         std::string* error) {
+  error->clear();
+  std::ostringstream err;
+  Line line;
+  if (!ParseLine(args, /*sessionOptions=*/true, options, &line, err)) {
+    *error = err.str();
+  } else if (!line.words.empty() || line.help || line.version || line.listFaults) {
+    *error =
+        "Error: only session options are taken here, not '" +
+        (line.words.empty() ? std::string("--help, --version or --list-faults") : line.words[0]) +
+        "'\n";
+  }
+  while (!error->empty() && error->back() == '\n')
+    error->pop_back();
+  return error->empty();
+}
 
 int RunTool(const std::vector<std::string>& args, CliIo io) {
   GlobalOptions options;

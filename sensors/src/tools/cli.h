@@ -46,6 +46,13 @@ struct CliIo {
   bool inShell = false;  // a line of the shell: confirmations go to the terminal
 };
 
+struct GlobalOptions;
+// The session options among `args`, as the command line takes them
+// ("--board ports --chipset 4", "-f"); false with the reason in `error` for
+// anything else.
+bool ParseSessionOptions(const std::vector<std::string>& args, GlobalOptions* options,
+                         std::string* error);
+
 // Runs the tool with `args` (without the program name).
 int RunTool(const std::vector<std::string>& args, CliIo io);
 

@@ -57,27 +57,41 @@ const std::vector<CommandInfo> kCommands = {
      "Prints the status (value and name), the transferred length and the reply\n"
      "bytes. INPUT-HEX is hex bytes (\"\" for none), e.g. a0100000020000000000000000.\n"},
     {"info", "info", "show parameters, controller found and services enabled", ""},
-    {"pci", "pci [BB:DD.F [CHIPSET]]", "list PCI functions; the .reg lines for one",
-     "Lists the PCI functions of buses 0-6, read through ports 0xCF8/0xCFC with\n"
-     "the driver's port requests (the port service must be on), and marks SMBus\n"
-     "controllers (class 0x0c05). With BB:DD.F (hex, as 00:1f.3), prints the\n"
-     "driver's parameters for that function as a .reg file; CHIPSET (1-10) fills\n"
-     "in the host kind, which cannot be detected.\n"},
-    {"sensors", "sensors", "show what the known sensor chips and memory modules read",
-     "Reads, never writes, the addresses where known chips live: JC-42.4\n"
-     "temperature sensors (0x18-0x1f), the board's hardware monitor and the\n"
-     "memory modules' SPD EEPROMs (0x50-0x57), each identified by its ID\n"
-     "registers first. Prints the readings grouped by chip, with limits and\n"
-     "alarms, and one line per module. A chip that stops answering is skipped\n"
-     "with a note; a failing bus stops the scan: exit status 2. DDR4 modules are\n"
-     "read through their page-select addresses 0x36 and 0x37 (writes that\n"
-     "change no stored byte). With --json, one JSON document instead.\n"},
+    {"pci", "pci [BB:DD.F [CHIPSET]]",
+     "list PCI functions and their Chipset; the .reg lines for one",
+     "Lists the PCI functions, read through ports 0xCF8/0xCFC with the driver's\n"
+     "port requests (the port service must be on; with --board ports, from the\n"
+     "kernel's sysfs instead), and for each SMBus host controller the tool knows,\n"
+     "whatever its class, the Chipset to configure (with HostFunction where the\n"
+     "host sits at another function than the code's), or 'not served' and why.\n"
+     "A class 0x0c05 (SMBus) function it does not know is 'unknown': its kind\n"
+     "cannot be detected. Hosts on buses above 6, which the driver does not\n"
+     "search, and a second function with the same IDs, which it does not pick,\n"
+     "are marked. With BB:DD.F (hex, as 00:1f.3), prints the driver's parameters\n"
+     "for that function as a .reg file, with the suggested Chipset or CHIPSET\n"
+     "(1-10), which an unknown or unserved controller needs. With --json, the\n"
+     "listing as one JSON document.\n"},
+    {"sensors", "sensors", "show what the known sensor chips read",
+     "Reads the addresses where known chips live: JC-42.4 temperature sensors\n"
+     "(0x18-0x1f), the board's hardware monitor and the SPD hubs of DDR5\n"
+     "modules (0x50-0x57, for their temperature), each identified by its ID\n"
+     "registers first. Prints each chip as lm-sensors does, with limits and\n"
+     "alarms; memory modules are decoded by spd. A chip that stops answering is\n"
+     "skipped with a note; a failing bus stops the scan: exit status 2. With\n"
+     "--json, one JSON document in the shape of lm-sensors' sensors -j instead.\n"
+     "Writes: none.\n"},
     {"spd", "spd [CHIP...]", "decode memory modules' SPD EEPROMs in full",
      "Decodes the module at each CHIP (0x50-0x57), or every module found:\n"
      "memory and module type, capacity, speed grade, CAS latencies and timings,\n"
      "voltage, thermal sensor, manufacturer, part and serial number, date, and\n"
-     "the CRC check. DDR3 and DDR4; other types are named only. Exit status 2\n"
-     "when a CHIP named has no module. With --json, one JSON document instead.\n"},
+     "the CRC check. DDR3, DDR4 and DDR5; other types are named only. Exit\n"
+     "status 2 when a CHIP named has no module. With --json, one JSON document\n"
+     "instead. Writes, none of which changes a stored byte: for a module whose\n"
+     "type byte (byte 2) says DDR4, a write byte data (command 0, data 0) to\n"
+     "0x37 selects its upper page and one to 0x36 page 0 again once that page\n"
+     "is read (these reach every DDR4 module on the bus); for a DDR5 module's\n"
+     "SPD hub (type byte neither DDR3 nor DDR4, MR0:MR1 reading 0x51 0x18), its\n"
+     "MR11 is read, set to each page in turn and put back as it was.\n"},
     {"bench", "bench CHIP REG COUNT", "time COUNT read-byte requests at REG",
      "Prints how many read-byte requests per second went through the driver,\n"
      "timed by the wall clock (on the simulated board pauses take no time).\n"},
@@ -137,8 +151,8 @@ int RunCommand(const std::vector<std::string>& words, SessionSource& sessions,
     return kExitOk;
   }
   if (TakesChipFirst(words[0]) && ExplainBusNumber(words[0], args, io.err)) return kExitUsage;
-  if (options.json && words[0] != "sensors" && words[0] != "spd") {
-    io.err << "Error: --json applies to sensors and spd only\n";
+  if (options.json && words[0] != "sensors" && words[0] != "spd" && words[0] != "pci") {
+    io.err << "Error: --json applies to sensors, spd and pci only\n";
     return kExitUsage;
   }
   Command command(*info, args, sessions, options, io);

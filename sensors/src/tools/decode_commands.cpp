@@ -61,15 +61,14 @@ int Sensors(Command& c) {
   const decode::ScanResult scan = decode::ScanSensors(bus);
   PrintNotes(c, scan.notes);
   if (bus.Failed()) return Stopped(c, bus);
+  const std::string adapter = c.CurrentSession().AdapterName();
   if (json) {
-    c.Out() << *SensorsJson(scan);
+    c.Out() << *SensorsJson(scan, adapter);
     return kExitOk;
   }
+  const std::string degrees = DegreesText();
   for (const decode::ChipReport& chip : scan.chips)
-    c.Out() << ChipText(chip) << "\n";
-  if (!scan.modules.empty()) c.Out() << "Memory modules (SPD)\n";
-  for (const decode::ModuleRead& module : scan.modules)
-    c.Out() << ModuleLine(module) << "\n";
+    c.Out() << ChipText(chip, adapter, degrees) << "\n";
   return kExitOk;
 }
 
@@ -83,9 +82,10 @@ int Spd(Command& c) {
   std::vector<std::string> notes;
   std::vector<decode::ModuleRead> modules;
   for (uint8_t chip : *chips) {
+    const size_t noted = notes.size();  // a module that said why it was not read
     if (auto module = decode::ReadModule(bus, chip, &notes)) {
       modules.push_back(*module);
-    } else if (c.Count() != 0 && !bus.Failed()) {
+    } else if (c.Count() != 0 && !bus.Failed() && notes.size() == noted) {
       notes.push_back("no module answers at " + Hex2(chip));
     }
     if (bus.Failed()) break;

@@ -1,5 +1,7 @@
-// The JSON documents the sensors and spd commands print with --json: the
-// same content as their text, values as numbers with their units named.
+// The JSON documents the sensors and spd commands print with --json: for
+// sensors the shape of lm-sensors' `sensors -j` (chips by name, features by
+// label, subfeatures as temp1_input, in0_min, fan1_input; alarms 0 or 1),
+// for spd the module's decode with its units named.
 #pragma once
 
 #include <optional>
@@ -14,7 +16,7 @@ namespace omzi2c::tool {
 bool JsonAvailable();
 
 // Empty when JSON output is not built in.
-std::optional<std::string> SensorsJson(const decode::ScanResult& scan);
+std::optional<std::string> SensorsJson(const decode::ScanResult& scan, const std::string& adapter);
 std::optional<std::string> ModulesJson(const std::vector<decode::ModuleRead>& modules);
 
 }  // namespace omzi2c::tool

@@ -133,7 +133,7 @@ std::optional<std::string> KernelDriverConflict(const std::string& sysfs,
   if (host.chipset == kEmbeddedControllerChipset) return EmbeddedControllerConflict(sysfs);
   const std::optional<unsigned> function = HostFunction(host.chipset);
   if (!function) return std::nullopt;  // no host: the driver does not start
-  return PciHostConflict(sysfs, host, *function);
+  return PciHostConflict(sysfs, host, host.hostFunction.value_or(*function));
 }
 
 }  // namespace omzi2c::tool

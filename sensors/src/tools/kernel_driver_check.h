@@ -15,6 +15,7 @@ namespace omzi2c::tool {
 struct ConfiguredHost {
   uint32_t chipset;
   uint16_t vendorId, deviceId, function;
+  std::optional<unsigned> hostFunction = std::nullopt;  // the HostFunction parameter
 };
 
 // Why the configured host is not free, with how to free it; nullopt when no

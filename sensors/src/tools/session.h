@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "omzi2c_client/client.h"
+#include "omzi2c_client/holding_transport.h"
 
 namespace omzi2c::tool {
 
@@ -25,17 +26,23 @@ struct GlobalOptions {
   bool force = false;          // -f: drive the host even where a kernel driver holds it
   bool json = false;           // sensors and spd print one JSON document
   std::string sysfs = "/sys";  // the kernel's device tree, looked at before real ports
+  bool sharedHold = true;      // SMBus requests under the hold other programs share
 };
 
 class Session {
  public:
   virtual ~Session() = default;
   virtual client::Client& Client() = 0;
+  // The sequence hold the session's SMBus requests run under.
+  virtual client::HoldingTransport& Holding() = 0;
   // Writes reach real hardware: ask before them unless told not to.
   virtual bool RealHardware() const = 0;
   // The SMBus host requests go to, for confirmations ("the byte-done host
   // (Chipset 2) at PCI 00:1f.3").
   virtual std::string HostDescription() const { return "the driver's SMBus host"; }
+  // The SMBus host as lm-sensors names an adapter ("SMBus byte-done host at
+  // 0400").
+  virtual std::string AdapterName() const { return "SMBus host"; }
   // Lines describing parameters, the controller found, services enabled.
   virtual std::vector<std::string> Info() const = 0;
   // Keeps what the session must keep so far (the board's memory for

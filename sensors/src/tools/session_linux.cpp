@@ -18,6 +18,7 @@
 #include "ntemu/real_ports.h"
 #include "ntemu/registry.h"
 #include "omzi2c_client/in_process_transport.h"
+#include "omzi2c_client/linux_holds.h"
 #include "tools/board_state.h"
 #include "tools/cli.h"
 #include "tools/format.h"
@@ -35,11 +36,9 @@ const char kParametersKey[] =
     "\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters";
 constexpr uint32_t kRegDword = 4;
 
-// Defaults that start the driver on the simulated board out of the box.
+// Defaults that start the driver on the simulated board out of the box: the
+// kind, and the identity of its controller on the board.
 constexpr uint32_t kDefaultChipset = 2;
-constexpr uint32_t kDefaultVid = 0x8086;
-constexpr uint32_t kDefaultDid = 0x2930;
-constexpr uint32_t kDefaultFunc = 3;
 
 const char* HostName(int32_t chipset) {
   switch (chipset) {
@@ -127,12 +126,18 @@ bool ResolveParameters(const GlobalOptions& options, Parameters* parameters, std
       return false;
     }
   } else {
+    // A code outside 1..10 keeps the identity of the default kind: the
+    // driver is to refuse the code, not miss the controller.
+    const uint32_t chipset = options.chipset.value_or(kDefaultChipset);
+    const bool known = chipset >= kFirstChipset && chipset <= kLastChipset;
+    const board::BoardConfig identity =
+        board::ConfigForKind(static_cast<int>(known ? chipset : kDefaultChipset));
     parameters->Set("ISAPortDriverEnable", 1);
     parameters->Set("I2CDriverEnable", 1);
-    parameters->Set("Chipset", kDefaultChipset);
-    parameters->Set("VID", kDefaultVid);
-    parameters->Set("DID", kDefaultDid);
-    parameters->Set("Func", kDefaultFunc);
+    parameters->Set("Chipset", chipset);
+    parameters->Set("VID", identity.vendorId);
+    parameters->Set("DID", identity.deviceId);
+    parameters->Set("Func", identity.function);
   }
   if (options.portService) parameters->Set("ISAPortDriverEnable", *options.portService ? 1 : 0);
   if (options.smbService) parameters->Set("I2CDriverEnable", *options.smbService ? 1 : 0);
@@ -143,11 +148,22 @@ bool ResolveParameters(const GlobalOptions& options, Parameters* parameters, std
   return true;
 }
 
+// The board of the configured kind, whose controller carries the IDs of a
+// real controller of that kind (or the board of a Chipset 2 host at
+// function 4, for its IDs). Parameters naming other IDs get the kind's host
+// with those IDs at bus 0, device 0x1f, found through Func.
 board::BoardConfig BoardFor(const Parameters& parameters) {
+  const int chipset = static_cast<int32_t>(parameters.Get("Chipset").value_or(11));
+  const uint32_t vid = parameters.Get("VID").value_or(0);
+  const uint32_t did = parameters.Get("DID").value_or(0);
+  for (const board::BoardConfig& config :
+       {board::ConfigForKind(chipset), board::HostAtFunction4Config()}) {
+    if (config.vendorId == vid && config.deviceId == did) return config;
+  }
   board::BoardConfig config;
-  config.chipset = static_cast<int32_t>(parameters.Get("Chipset").value_or(11));
-  config.vendorId = static_cast<uint16_t>(parameters.Get("VID").value_or(0));
-  config.deviceId = static_cast<uint16_t>(parameters.Get("DID").value_or(0));
+  config.chipset = chipset;
+  config.vendorId = static_cast<uint16_t>(vid);
+  config.deviceId = static_cast<uint16_t>(did);
   config.function = static_cast<uint8_t>(parameters.Get("Func").value_or(0) & 0x07);
   return config;
 }
@@ -158,6 +174,8 @@ class InProcessSession : public Session {
       : options_(options), parameters_(std::move(parameters)), tracePrinter_(trace) {}
 
   ~InProcessSession() override {
+    client_.reset();
+    holding_.reset();
     transport_.reset();
     driver_.reset();  // unloads the driver while the board is still there
     ntemu::InstallTraceSink(nullptr);
@@ -188,6 +206,9 @@ class InProcessSession : public Session {
       ntemu::SetNamedEventsSystemWide(true);
     } else {
       board_ = std::make_unique<board::SimulatedBoard>(BoardFor(parameters_));
+      // Nothing here reads the bus's log, and a long session (a shell, a
+      // program polling through the library) would only grow it.
+      board_->Bus().KeepLog(false);
       ntemu::InstallPortSpace(&board_->Ports());
       ntemu::InstallClock(&virtualClock_);
       if (!LoadState(error)) {
@@ -214,11 +235,19 @@ class InProcessSession : public Session {
       observer = [this](const ntemu::IoResult& io) { tracePrinter_.OnCompletion(io); };
     }
     transport_ = std::make_unique<client::InProcessTransport>(driver_->Device(), observer);
-    client_ = std::make_unique<client::Client>(*transport_);
+    std::unique_ptr<client::SharedHold> hold;
+    if (options_.sharedHold) hold = MakeHold(error);
+    if (options_.sharedHold && !hold) {
+      *exitStatus = kExitFailed;
+      return false;
+    }
+    holding_ = std::make_unique<client::HoldingTransport>(*transport_, std::move(hold));
+    client_ = std::make_unique<client::Client>(*holding_);
     return true;
   }
 
   client::Client& Client() override { return *client_; }
+  client::HoldingTransport& Holding() override { return *holding_; }
   bool RealHardware() const override { return options_.board == "ports"; }
 
   std::vector<std::string> Info() const override {
@@ -230,6 +259,10 @@ class InProcessSession : public Session {
       lines.push_back(std::string("parameter ") + name + ": " +
                       (value ? Hex8(*value) : std::string("(absent: default applies)")));
     }
+    const auto hostFunction = parameters_.Get("HostFunction");
+    lines.push_back(
+        "parameter HostFunction: " +
+        (hostFunction ? Hex8(*hostFunction) : std::string("(absent: the Chipset's own function)")));
     lines.push_back(std::string("port service: ") +
                     (Controller.ISAPortDriverEnable ? "enabled" : "disabled"));
     lines.push_back(std::string("SMBus service: ") +
@@ -253,6 +286,12 @@ class InProcessSession : public Session {
                     (Controller.I2CDriverEnable ? ntemu::Sddl(ntemu::EventSecurityOf(event))
                                                 : std::string("none (no SMBus service)")));
     return lines;
+  }
+
+  std::string AdapterName() const override {
+    char base[8];
+    std::snprintf(base, sizeof base, "%04x", Controller.SmbBase);
+    return std::string("SMBus ") + HostName(Controller.Chipset) + " at " + base;
   }
 
   std::string HostDescription() const override {
@@ -303,7 +342,8 @@ class InProcessSession : public Session {
     const ConfiguredHost host{parameters_.Get("Chipset").value_or(0),
                               static_cast<uint16_t>(parameters_.Get("VID").value_or(0)),
                               static_cast<uint16_t>(parameters_.Get("DID").value_or(0)),
-                              static_cast<uint16_t>(parameters_.Get("Func").value_or(0xFFFF))};
+                              static_cast<uint16_t>(parameters_.Get("Func").value_or(0xFFFF)),
+                              parameters_.Get("HostFunction")};
     const std::optional<std::string> conflict = KernelDriverConflict(options_.sysfs, host);
     if (conflict) *error = *conflict;
     return conflict.has_value();
@@ -314,7 +354,9 @@ class InProcessSession : public Session {
   // kind. Looked up before --trace starts showing port accesses, with the
   // same identification reads discovery makes.
   void LocateHost() {
-    const auto function = HostFunction(parameters_.Get("Chipset").value_or(0));
+    auto function = HostFunction(parameters_.Get("Chipset").value_or(0));
+    const auto hostFunction = parameters_.Get("HostFunction");
+    if (function && hostFunction && *hostFunction <= 7) function = *hostFunction;
     if (!SmbServiceOn() || !function) return;
     LONG bus = 0, device = 0;
     if (!FindPciFunction(static_cast<USHORT>(parameters_.Get("VID").value_or(0)),
@@ -326,6 +368,14 @@ class InProcessSession : public Session {
     std::snprintf(text, sizeof text, "%02x:%02x.%u", static_cast<unsigned>(bus),
                   static_cast<unsigned>(device), *function);
     hostAt_ = text;
+  }
+
+  // Real ports are shared with every other process on the machine that uses
+  // the library or the tool: a lock file beside the bus event's. Nobody
+  // else sees the simulated board, so there the hold is the process's own.
+  std::unique_ptr<client::SharedHold> MakeHold(std::string* error) const {
+    if (options_.board != "ports") return client::MakeProcessHold();
+    return client::MakeFileHold(error);
   }
 
   bool InjectFaults(std::string* error) {
@@ -348,6 +398,7 @@ class InProcessSession : public Session {
   ntemu::RealClock realClock_;
   std::unique_ptr<ntemu::LoadedDriver> driver_;
   std::unique_ptr<client::InProcessTransport> transport_;
+  std::unique_ptr<client::HoldingTransport> holding_;
   std::unique_ptr<client::Client> client_;
   std::string hostAt_;  // "00:1f.3"; empty where there is no PCI host
   StateFile stateFile_;

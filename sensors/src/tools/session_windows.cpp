@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "omzi2c_client/device_transport.h"
+#include "omzi2c_client/windows_mutex_hold.h"
 #include "tools/cli.h"
 #include "tools/format.h"
 #include "tools/host_function.h"
@@ -22,7 +23,7 @@ namespace {
 
 const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\omzi2c\\Parameters";
 const char* const kParameterNames[] = {
-    "ISAPortDriverEnable", "I2CDriverEnable", "Chipset", "VID", "DID", "Func"};
+    "ISAPortDriverEnable", "I2CDriverEnable", "Chipset", "VID", "DID", "Func", "HostFunction"};
 
 constexpr LONG kObjectNameNotFound = static_cast<LONG>(0xC0000034);
 
@@ -68,12 +69,18 @@ std::string BusEventAccessList() {
   return list;
 }
 
+// SMBus requests run under the mutex other monitoring tools share, so that
+// none of their transactions comes between this tool's.
 class DeviceSession : public Session {
  public:
-  explicit DeviceSession(std::unique_ptr<client::DeviceTransport> transport)
-      : transport_(std::move(transport)), client_(*transport_) {}
+  DeviceSession(std::unique_ptr<client::DeviceTransport> transport,
+                std::unique_ptr<client::SharedHold> hold)
+      : transport_(std::move(transport)),
+        holding_(*transport_, std::move(hold)),
+        client_(holding_) {}
 
   client::Client& Client() override { return client_; }
+  client::HoldingTransport& Holding() override { return holding_; }
   bool RealHardware() const override { return true; }
 
   std::string HostDescription() const override {
@@ -102,8 +109,9 @@ class DeviceSession : public Session {
                       (present ? Hex8(value) : std::string("(absent)")));
     }
     RegCloseKey(key);
-    DWORD chipset = 0;
-    const auto function = ReadParameter("Chipset", &chipset) ? HostFunction(chipset) : std::nullopt;
+    DWORD chipset = 0, hostFunction = 0;
+    auto function = ReadParameter("Chipset", &chipset) ? HostFunction(chipset) : std::nullopt;
+    if (function && ReadParameter("HostFunction", &hostFunction)) function = hostFunction;
     if (function) {
       lines.push_back("host: function " + std::to_string(*function) +
                       " of the PCI device VID, DID and Func locate");
@@ -126,6 +134,7 @@ class DeviceSession : public Session {
   }
 
   std::unique_ptr<client::DeviceTransport> transport_;
+  client::HoldingTransport holding_;
   client::Client client_;
 };
 
@@ -147,7 +156,12 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, std::ostream&
     *exitStatus = kExitFailed;
     return nullptr;
   }
-  return std::make_unique<DeviceSession>(std::move(transport));
+  auto hold = client::MakeSharedMutexHold(error);
+  if (!hold) {
+    *exitStatus = kExitFailed;
+    return nullptr;
+  }
+  return std::make_unique<DeviceSession>(std::move(transport), std::move(hold));
 }
 
 std::vector<std::string> DescribeFaults(std::optional<uint32_t>) {

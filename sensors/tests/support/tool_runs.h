@@ -66,6 +66,7 @@ class PretendHardware : public SessionSource, public Session {
   PretendHardware() : real_(OpenSession(GlobalOptions{}, std::cerr, &error_, &status_)) {}
   Session* Get(int*, std::ostream&) override { return this; }
   client::Client& Client() override { return real_->Client(); }
+  client::HoldingTransport& Holding() override { return real_->Holding(); }
   bool RealHardware() const override { return true; }
   std::string HostDescription() const override { return real_->HostDescription(); }
   std::vector<std::string> Info() const override { return {}; }

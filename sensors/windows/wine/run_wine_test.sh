@@ -51,6 +51,14 @@
 # from the K-th on), so that N runs with work folders of their own (each its
 # own prefix and Wine server) can go side by side on a machine's cores.
 #
+# --client DLL SAMPLE MUTEX-TEST --linux-sample PATH runs, instead of the
+# cases below, the client library's case: the driver started on Chipset 2,
+# the C sample reads the DDR3 module's 256 bytes through omzi2c.dll (DLL),
+# compared with the same sample built on Linux over libomzi2c.so (PATH) on
+# the same parameters; then the mutex test program's cases (delay, abandon,
+# opt-out) must each pass. The DLL and the programs may be 32-bit against
+# the x64 driver (WOW64).
+#
 # --break checks the test itself: it installs a deliberately damaged copy of
 # the image, which must make the comparisons fail. import: one imported
 # kernel routine renamed to one no kernel exports (the image does not load);
@@ -61,6 +69,7 @@ set -uo pipefail
 die() { echo "run_wine_test: $*" >&2; exit 2; }
 
 SYS= EXE= HAL= INF= TOOL= REQUESTS= WORK= FAIL_FAST=0 ONLY= BREAK= ARCH=x86 SHARD=1 SHARDS=1
+CLIENT_DLL= CLIENT_SAMPLE= CLIENT_MUTEX_TEST= LINUX_SAMPLE=
 while [ $# -gt 0 ]; do
   case "$1" in
     --sys) SYS=$2; shift 2 ;;
@@ -75,6 +84,8 @@ while [ $# -gt 0 ]; do
     --break) BREAK=$2; shift 2 ;;
     --arch) ARCH=$2; shift 2 ;;
     --shard) SHARD=${2%/*} SHARDS=${2#*/}; shift 2 ;;
+    --client) CLIENT_DLL=$2 CLIENT_SAMPLE=$3 CLIENT_MUTEX_TEST=$4; shift 4 ;;
+    --linux-sample) LINUX_SAMPLE=$2; shift 2 ;;
     *) die "unknown argument $1" ;;
   esac
 done
@@ -106,7 +117,14 @@ EXPECTED_MACHINE=i386
 [ "$ARCH" = x64 ] && EXPECTED_MACHINE=amd64
 [ "$(pe_machine "$SYS")" = "$EXPECTED_MACHINE" ] || die "$SYS is not an $ARCH image"
 [ "$(pe_machine "$HAL")" = "$EXPECTED_MACHINE" ] || die "$HAL is not an $ARCH HAL"
-if [ "$ARCH" = x86 ] || [ "$(pe_machine "$EXE")" = i386 ]; then
+CLIENT_32BIT=0
+if [ -n "$CLIENT_DLL" ]; then
+  for f in "$CLIENT_DLL" "$CLIENT_SAMPLE" "$CLIENT_MUTEX_TEST" "$LINUX_SAMPLE"; do
+    [ -f "$f" ] || die "missing file '$f'"
+  done
+  [ "$(pe_machine "$CLIENT_DLL")" = i386 ] && CLIENT_32BIT=1
+fi
+if [ "$ARCH" = x86 ] || [ "$(pe_machine "$EXE")" = i386 ] || [ "$CLIENT_32BIT" = 1 ]; then
   if ! why=$("$(dirname "$0")/../../scripts/can-run-32bit"); then
     echo "skipped: $why, which 32-bit Wine needs"
     exit 77
@@ -130,6 +148,10 @@ mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 SYS=$(realpath "$SYS") EXE=$(realpath "$EXE") HAL=$(realpath "$HAL")
 INF=$(realpath "$INF") TOOL=$(realpath "$TOOL") REQUESTS=$(realpath "$REQUESTS")
+if [ -n "$CLIENT_DLL" ]; then
+  CLIENT_DLL=$(realpath "$CLIENT_DLL") CLIENT_SAMPLE=$(realpath "$CLIENT_SAMPLE")
+  CLIENT_MUTEX_TEST=$(realpath "$CLIENT_MUTEX_TEST") LINUX_SAMPLE=$(realpath "$LINUX_SAMPLE")
+fi
 
 export WINEARCH
 export WINEPREFIX="$WORK/prefix"
@@ -220,7 +242,7 @@ done)
 dword() { printf 'dword:%08x' "$(($1 & 0xFFFFFFFF))"; }
 
 # A .reg file with the INF's Parameters changed by NAME=VALUE words
-# (NAME=absent leaves the value out).
+# (NAME=absent leaves the value out; a NAME the INF lacks is added).
 write_parameters() {
   local file=$1; shift
   {
@@ -231,6 +253,11 @@ write_parameters() {
       done
       [ "$value" = absent ] && continue
       printf '"%s"=%s\r\n' "$name" "$(dword "$value")"
+    done
+    # Values the INF does not install (HostFunction) are added as given.
+    for change in "$@"; do
+      echo "$INF_PARAMETERS" | grep -q "^${change%%=*} " && continue
+      printf '"%s"=%s\r\n' "${change%%=*}" "$(dword "${change#*=}")"
     done
   } > "$file"
 }
@@ -247,7 +274,7 @@ prepare_prefix() {
   if [ -n "$BREAK" ]; then
     local from to
     case "$BREAK" in
-      import) from='IoCreateSynchronizationEvent' to='IoCreateSynchronizationEvenX' ;;
+      import) from='ZwCreateEvent' to='ZwCreateEvenX' ;;
       control-code) from='\x04\x60\x07\x80' to='\x08\x60\x07\x80' ;;
       *) die "--break import or control-code, not '$BREAK'" ;;
     esac
@@ -446,6 +473,51 @@ run_case() {
   stop_session
 }
 
+# ---------------------------------------------------------------- the library
+# The client library's case (see --client above).
+run_client_case() {
+  local name=client dir="$CASES/client" bin="$WORK/client-programs"
+  rm -rf "$dir" "$bin"; mkdir -p "$dir" "$bin"
+  # The programs find omzi2c.dll beside them, as an installed program would.
+  cp "$CLIENT_DLL" "$CLIENT_SAMPLE" "$CLIENT_MUTEX_TEST" "$bin/"
+  write_parameters "$dir/parameters.reg" $SMB Chipset=2
+  echo "log=$(windows_path "$dir/board.log")" >"$dir/board.txt"
+  local expected
+  expected=$(linux_start_status "$dir")
+  start_session "$dir"
+  if check_start "$name" "$dir" 1 "$expected"; then
+    local sample wine_rc linux_rc
+    sample="$bin/$(basename "$CLIENT_SAMPLE")"
+    $GUARD wine "$sample" 0x50 0 256 >"$dir/wine-read.raw" 2>"$dir/wine-read.err"
+    wine_rc=$?
+    tr -d '\r' <"$dir/wine-read.raw" >"$dir/wine-read.out"
+    OMZI2C_OPTIONS="--config $dir/parameters.reg" "$LINUX_SAMPLE" 0x50 0 256 \
+      >"$dir/linux-read.out" 2>"$dir/linux-read.err"
+    linux_rc=$?
+    if [ $wine_rc -ne 0 ] || [ $linux_rc -ne 0 ] || ! cmp -s "$dir/linux-read.out" "$dir/wine-read.out" ||
+       [ "$(wc -w <"$dir/wine-read.out")" -ne 256 ]; then
+      diff -u --label linux "$dir/linux-read.out" --label wine "$dir/wine-read.out" | head -10
+      fail "$name: the DDR3 module through omzi2c.dll differs (exit linux $linux_rc, wine $wine_rc: $(tr -d '\r' <"$dir/wine-read.err"))"
+    else
+      pass "$name: the DDR3 module's 256 bytes through omzi2c.dll, as through libomzi2c.so"
+    fi
+    local mutex_case
+    for mutex_case in delay abandon opt-out; do
+      $GUARD wine "$bin/$(basename "$CLIENT_MUTEX_TEST")" "$mutex_case" >"$dir/mutex-$mutex_case.raw" 2>&1
+      wine_rc=$?
+      tr -d '\r' <"$dir/mutex-$mutex_case.raw" >"$dir/mutex-$mutex_case.out"
+      if [ $wine_rc -eq 0 ] && ! grep -q '^FAIL' "$dir/mutex-$mutex_case.out"; then
+        pass "$name: mutex $mutex_case ($(grep -c '^ok' "$dir/mutex-$mutex_case.out") checks)"
+      else
+        cat "$dir/mutex-$mutex_case.out"
+        fail "$name: mutex $mutex_case (exit $wine_rc)"
+      fi
+    done
+    check_stop "$name" "$dir" 1
+  fi
+  stop_session
+}
+
 # ---------------------------------------------------------------- the cases
 rm -rf "$CASES"
 mkdir -p "$CASES"
@@ -453,6 +525,13 @@ prepare_prefix
 echo "INF parameters: $(echo $INF_PARAMETERS)"
 
 SMB="ISAPortDriverEnable=1 I2CDriverEnable=1 VID=0x8086 DID=0x2930 Func=3"
+
+if [ -n "$CLIENT_DLL" ]; then
+  run_client_case
+  echo "$PASSED passed, $FAILED failed"
+  [ "$FAILED" -eq 0 ]
+  exit
+fi
 
 # Port service only, as the INF installs it.
 run_case port-only "" "" "port.txt"
@@ -519,6 +598,10 @@ run_case bad-chipset "$SMB Chipset=11" "" ""
 run_case chipset-absent "$SMB Chipset=absent" "" ""
 run_case func-absent "$SMB Chipset=2 Func=absent" "" ""
 run_case controller-absent "$SMB Chipset=0" "" ""
+# HostFunction naming the host's own function changes nothing; above 7 it
+# stops the start.
+run_case host-function-own "$SMB Chipset=2 HostFunction=3" "" "smbus.txt"
+run_case host-function-8 "$SMB Chipset=2 HostFunction=8" "" ""
 # The controller's device is not on the bus: the board carries another
 # device ID than the Parameters name (STATUS_NO_SUCH_DEVICE).
 run_case controller-not-on-bus "$SMB Chipset=2" "did=0x2931" "" expect=c000000e

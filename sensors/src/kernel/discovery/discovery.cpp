@@ -65,6 +65,12 @@ bool StoreSmbBase(ULONG base) {
   return true;
 }
 
+// The function whose configuration discovery touches: the one the Chipset
+// row fixes, unless the HostFunction parameter names another.
+ULONG HostFunctionOr(ULONG rowFunction) {
+  return Controller.HostFunctionSet ? Controller.HostFunction : rowFunction;
+}
+
 // Status registers clear the bits written back as read.
 void ClearHostStatus() {
   const ULONG port = Controller.SmbBase + kHostStatus;
@@ -93,7 +99,7 @@ void ResetChunkBufferHost() {
 // Chipset 1, function 0: I/O space and the host enable at 0xF0, both needed
 // before the base in the upper half of 0xE0 answers.
 bool DiscoverStartPortHost(const PciDevice& host) {
-  const ULONG function = 0;
+  const ULONG function = HostFunctionOr(0);
   SetConfigBits(host, function, config::kCommand, config::kIoSpaceEnable);
   SetConfigBits(host, function, config::kHostConfigF0, config::kHostEnableF0);
   const ULONG base = ReadConfig(host, function, config::kSmbBaseE0) >> kUpperHalfShift;
@@ -104,7 +110,7 @@ bool DiscoverStartPortHost(const PciDevice& host) {
 
 // Chipset 2 and 3, function 3.
 bool DiscoverByteDoneHost(const PciDevice& host) {
-  const ULONG function = 3;
+  const ULONG function = HostFunctionOr(3);
   SetConfigBits(host, function, config::kCommand, config::kIoSpaceEnable);
   SetConfigBits(host, function, config::kHostConfig40, config::kHostEnable40);
   if (!StoreSmbBase(ReadConfig(host, function, config::kBar4) & kIoBaseMask)) return false;
@@ -114,7 +120,7 @@ bool DiscoverByteDoneHost(const PciDevice& host) {
 
 // Chipset 4, function 3.
 bool DiscoverPacedPollHost4(const PciDevice& host) {
-  const ULONG function = 3;
+  const ULONG function = HostFunctionOr(3);
   SetConfigBits(host, function, config::kCommand, config::kIoSpaceEnable);
   SetConfigBits(host, function, config::kHostConfigD0, config::kHostEnableD2);
   if (!StoreSmbBase(ReadConfig(host, function, config::kSmbBase90) & kIoBaseMask)) return false;
@@ -124,7 +130,7 @@ bool DiscoverPacedPollHost4(const PciDevice& host) {
 
 // Chipset 5, function 0.
 bool DiscoverPacedPollHost5(const PciDevice& host) {
-  const ULONG function = 0;
+  const ULONG function = HostFunctionOr(0);
   SetConfigBits(host, function, config::kHostConfigD0, config::kHostEnableD2);
   SetConfigBits(host, function, config::kHostConfig40, config::kHostEnable41Bit5);
   if (!StoreSmbBase(ReadConfig(host, function, config::kSmbBase90) & kIoBaseMask)) return false;
@@ -135,6 +141,7 @@ bool DiscoverPacedPollHost5(const PciDevice& host) {
 void ForgetSavedHostConfig() {
   Controller.SavedHostBus = 0;
   Controller.SavedHostDevice = 0;
+  Controller.SavedHostFunction = 0;
   Controller.SavedHostConfig = 0;
   Controller.SavedBaseConfig = 0;
 }
@@ -143,10 +150,11 @@ void ForgetSavedHostConfig() {
 // recovery writes back are saved between the enabling steps, before 0x40
 // is touched.
 bool DiscoverPacedPollHost6(const PciDevice& host) {
-  const ULONG function = 0;
+  const ULONG function = HostFunctionOr(0);
   SetConfigBits(host, function, config::kHostConfigD0, config::kHostEnableD2);
   Controller.SavedHostBus = host.Bus;
   Controller.SavedHostDevice = host.Device;
+  Controller.SavedHostFunction = function;
   Controller.SavedHostConfig = ReadConfig(host, function, config::kHostConfigD0);
   Controller.SavedBaseConfig = ReadConfig(host, function, config::kSmbBase90);
   SetConfigBits(host, function, config::kHostConfig40, config::kHostEnable41Bit5);
@@ -160,14 +168,15 @@ bool DiscoverPacedPollHost6(const PciDevice& host) {
 
 // Chipset 7, function 0: nothing to enable.
 bool DiscoverChunkBufferHost(const PciDevice& host) {
-  const ULONG function = 0;
+  const ULONG function = HostFunctionOr(0);
   if (!StoreSmbBase(ReadConfig(host, function, config::kSmbBase68) & kIoBaseMask)) return false;
   ResetChunkBufferHost();
   return true;
 }
 
 // Chipset 8 (function 3) and 9 (function 4).
-bool DiscoverDualStatusHost(const PciDevice& host, ULONG function) {
+bool DiscoverDualStatusHost(const PciDevice& host, ULONG rowFunction) {
+  const ULONG function = HostFunctionOr(rowFunction);
   SetConfigBits(host, function, config::kHostConfigD0, config::kHostEnableD2);
   if (!StoreSmbBase(ReadConfig(host, function, config::kSmbBase90) & kIoBaseMask)) return false;
   ClearHostStatus();
@@ -177,7 +186,7 @@ bool DiscoverDualStatusHost(const PciDevice& host, ULONG function) {
 // Chipset 10, function 2: I/O space and the host enable at 0x40; the
 // embedded controller's data and command ports sit in BAR0's window.
 bool DiscoverEmbeddedControllerHost(const PciDevice& host) {
-  const ULONG function = 2;
+  const ULONG function = HostFunctionOr(2);
   SetConfigBits(host, function, config::kCommand, config::kIoSpaceEnable);
   SetConfigBits(host, function, config::kHostConfig40, config::kHostEnable40);
   if (!StoreSmbBase(ReadConfig(host, function, config::kBar0) & kEcBaseMask)) return false;

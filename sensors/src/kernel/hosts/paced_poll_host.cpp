@@ -177,14 +177,14 @@ void RecoverHostConfig() {
   if (Controller.Chipset != 6) return;
   const ULONG bus = Controller.SavedHostBus;
   const ULONG device = Controller.SavedHostDevice;
+  const ULONG function = Controller.SavedHostFunction;  // function 0 unless HostFunction moved it
   const ULONG index40 = pci::DwordIndex(kRecoveryConfig40);
-  const ULONG value = PciConfigRead(bus, device, kRecoveryFunction, index40);
-  PciConfigWrite(bus, device, kRecoveryFunction, index40, value | kRecoveryPulse40);
-  PciConfigWrite(bus, device, kRecoveryFunction, index40, value & ~kRecoveryPulse40);
-  PciConfigWrite(bus, device, kRecoveryFunction, pci::DwordIndex(kSmbBaseConfig90),
+  const ULONG value = PciConfigRead(bus, device, function, index40);
+  PciConfigWrite(bus, device, function, index40, value | kRecoveryPulse40);
+  PciConfigWrite(bus, device, function, index40, value & ~kRecoveryPulse40);
+  PciConfigWrite(bus, device, function, pci::DwordIndex(kSmbBaseConfig90),
                  Controller.SavedBaseConfig);
-  PciConfigWrite(bus, device, kRecoveryFunction, pci::DwordIndex(kHostConfigD0),
-                 Controller.SavedHostConfig);
+  PciConfigWrite(bus, device, function, pci::DwordIndex(kHostConfigD0), Controller.SavedHostConfig);
 }
 
 ResultCode WaitIdle() {

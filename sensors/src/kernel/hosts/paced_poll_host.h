@@ -63,9 +63,8 @@ constexpr ULONG kAuxDataPort = 0xC51;
 constexpr UCHAR kAuxIndex = 0x12;
 constexpr ULONG kAuxDataReads = 32;
 
-// Chipset 6: configuration dwords (by byte offset, function 0) the recovery
-// writes, and the bit it pulses at 0x40.
-constexpr ULONG kRecoveryFunction = 0;
+// Chipset 6: configuration dwords (by byte offset, on the function discovery
+// saved them from) the recovery writes, and the bit it pulses at 0x40.
 constexpr ULONG kRecoveryConfig40 = 0x40;
 constexpr ULONG kRecoveryPulse40 = 0x10;
 constexpr ULONG kSmbBaseConfig90 = 0x90;

@@ -44,7 +44,12 @@ echo "== omzi2c: $count read-byte transactions at $chip:$reg"
 pci=$(host_pci "$dev" "$func")
 driver=$(host_driver "$pci")
 unbind_host "$pci" "$driver"
-set -- --board ports --chipset "$chipset" --vid "$vid" --did "$did" --func "$func" -y
+# The parameters the omzi2c part took from pci's suggestion, where it ran.
+if [ -f /tmp/omzi2c.reg ]; then
+  set -- --board ports --config /tmp/omzi2c.reg -y
+else
+  set -- --board ports --chipset "$chipset" --vid "$vid" --did "$did" --func "$func" -y
+fi
 echo "\$ omzi2c $* bench $chip $reg $count"
 ours=
 if omzi2c "$@" bench $chip $reg "$count" >/tmp/bench.out 2>&1; then

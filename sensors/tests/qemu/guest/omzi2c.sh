@@ -3,8 +3,10 @@
 # 00:01.3, Chipset 4): discovery, every write and read request against two
 # memory-module EEPROMs, an absent address, then a cross-check of the same
 # bytes through the kernel's own driver (loaded only after the tool is done).
+# The tool configures itself from what its pci command suggests for the host.
 # Parameters (kernel command line): OMZI2C_VID, OMZI2C_DID, OMZI2C_FUNC,
-# OMZI2C_CHIPSET (default 2), OMZI2C_DEV (PCI device, default 0x1f).
+# OMZI2C_CHIPSET (default 2), OMZI2C_DEV (PCI device, default 0x1f): what
+# the suggestion must be.
 . /test/lib.sh
 vid=${OMZI2C_VID:-0x8086}
 did=${OMZI2C_DID:-0x2930}
@@ -20,11 +22,11 @@ if [ "$chipset" = 4 ]; then
   hostcfg_off="hostcfg=0x08 io=0" hostcfg_on="hostcfg=0x09 io=1"
 fi
 
-# tool ARGS...: runs omzi2c on the real ports; status/out/err as run_status.
+# tool ARGS...: runs omzi2c on the real ports with the parameters pci
+# suggested (below); status/out/err as run_status.
 tool() {
   echo "\$ omzi2c $*"
-  run_status status out err omzi2c --board ports --chipset "$chipset" --vid "$vid" --did "$did" \
-    --func "$func" -y "$@"
+  run_status status out err omzi2c --board ports --config /tmp/omzi2c.reg -y "$@"
   [ -n "$out" ] && echo "$out"
   [ -n "$err" ] && echo "stderr: $err"
   [ "$status" -eq 0 ] || echo "(exit status $status)"
@@ -48,6 +50,27 @@ tool_reads() {
   fi
 }
 hex2() { printf '0x%02x' $(($1 & 0xff)); }
+
+echo "== configured from pci"
+# The tool reads the kernel's sysfs for the listing: its suggestion for the
+# host must be this machine's code, at the location and with the IDs the
+# kernel shows there; the driver then starts from the .reg lines pci prints.
+at=$(printf '00:%02x.%x' $((dev)) "$func")
+sys_ids="$(sed 's/^0x//' "/sys/bus/pci/devices/0000:$at/vendor"):$(sed 's/^0x//' \
+  "/sys/bus/pci/devices/0000:$at/device")"
+expect_equal "the kernel's IDs at $at" "$(printf '%04x:%04x' $((vid)) $((did)))" "$sys_ids"
+run_status status out err omzi2c --board ports --smb-service off pci
+echo "$out"
+line=$(echo "$out" | grep "^$at ")
+expect_equal "pci's IDs at $at" "$sys_ids" "$(echo "$line" | cut -c10-18)"
+expect_equal "pci's Chipset at $at" "$chipset" "$(echo "$line" | cut -c29- | cut -d' ' -f1)"
+suggested=$(echo "$out" | cut -c29- | grep -c '^[0-9]')
+expect_equal "functions with a suggestion" 1 "$suggested"
+run_status status out err omzi2c --board ports --smb-service off pci "$at"
+echo "$out" >/tmp/omzi2c.reg
+echo "$out"
+expect_equal "pci's .reg lines name Chipset $chipset" \
+  "\"Chipset\"=dword:$(printf '%08x' "$chipset")" "$(grep '^"Chipset"' /tmp/omzi2c.reg)"
 
 echo "== discovery"
 # Undo the firmware's enabling: the host then answers only if the driver's

@@ -31,6 +31,11 @@ class Transport {
   // nothing per request once they have grown. By default, Control above.
   virtual void ControlInto(uint32_t code, const uint8_t* input, uint32_t inputLength,
                            uint32_t outputLength, Response* response);
+  // Keeps the bus across several requests where the transport shares a
+  // hold with other programs (see holding_transport.h); false when the bus
+  // stayed held by another program. By default there is nothing to hold.
+  virtual bool Hold() { return true; }
+  virtual void Release() {}
 };
 
 enum class PortWidth : uint32_t { Byte = 0, Word = 1, Dword = 2 };
@@ -62,8 +67,29 @@ class Client {
   // The value of a successful port read (little-endian at offset 8).
   static uint32_t PortValue(const Response& response, PortWidth width);
 
+  // The sequence hold of the transport (see Transport::Hold).
+  bool Hold() { return transport_.Hold(); }
+  void Release() { transport_.Release(); }
+
  private:
   Transport& transport_;
+};
+
+// Keeps the bus for the requests of a scope, such as a page select and the
+// reads of that page. Where the hold could not be had, the requests go on
+// alone, and each meets the other program's hold itself.
+class SequenceHold {
+ public:
+  explicit SequenceHold(Client& client) : client_(client), held_(client.Hold()) {}
+  ~SequenceHold() {
+    if (held_) client_.Release();
+  }
+  SequenceHold(const SequenceHold&) = delete;
+  SequenceHold& operator=(const SequenceHold&) = delete;
+
+ private:
+  Client& client_;
+  bool held_;
 };
 
 // Name and plain words for an NTSTATUS the driver returns.

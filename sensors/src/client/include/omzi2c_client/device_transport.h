@@ -13,8 +13,10 @@ namespace omzi2c::client {
 class DeviceTransport : public Transport {
  public:
   // Opens \\.\OMZI2C for reading and writing; on failure returns null and
-  // says why in `error` (only administrators may open it).
-  static std::unique_ptr<DeviceTransport> Open(std::string* error);
+  // says why in `error` (only administrators may open it), with the Windows
+  // error of the open in `windowsError` when asked.
+  static std::unique_ptr<DeviceTransport> Open(std::string* error,
+                                               unsigned long* windowsError = nullptr);
   ~DeviceTransport() override;
   // The open device's handle (a HANDLE), for reading the device's own
   // information such as its access list.

@@ -37,10 +37,17 @@ bool TakeShared(SharedBusLock& shared, const struct timespec* until);
 // crashed process never leaves the bus held. False with the reason when the
 // file cannot be opened or mapped, or is refused: the folder and the file
 // are never followed through a link, and either must belong to this
-// process's user with nobody else allowed to write it; the file must have
-// one link, the size of the lock and its header (or be new and empty).
+// process's user with nobody else allowed to write it; the file must be a
+// regular file with one link, the size of the lock and its header (or be new
+// and empty). These are checked before the file lock that serialises the
+// set-up is waited for. A file emptied or cleared while another process has
+// it attached is refused rather than set up afresh; the process holding it
+// goes on, its own threads still taking turns (see SystemWideLocksCut).
 bool AttachSystemWideLock(KEVENT& event, const std::string& name, std::string* error);
 void DetachSystemWideLock(KEVENT& event);
+// How many times a mapped lock file of this process was found cut short;
+// each such mapping was given a private page in its place.
+uint64_t SystemWideLocksCut();
 // Where the shared file of `name` lives: in the lock folder (below), named
 // after the event.
 std::string SystemWideLockPath(const std::string& name);

@@ -16,11 +16,13 @@
 #include "ntemu/nt.h"
 
 struct _KEVENT {
-  std::atomic<uint32_t> state{1};  // ntemu::kEvent* below
-  std::atomic<uint64_t> waits{0};  // satisfied waits
+  DISPATCHER_HEADER Header{SynchronizationEvent};  // first, as in the kernel
+  std::atomic<uint32_t> state{1};                  // ntemu::kEvent* below
+  std::atomic<uint64_t> waits{0};                  // satisfied waits
   std::atomic<uint64_t> sets{0};
   std::atomic<NTSTATUS> interruption{STATUS_SUCCESS};  // armed by ntemu::InterruptWait
   ntemu::SharedBusLock* systemLock = nullptr;          // mapped, shared with other processes
+  int systemLockFile = -1;                             // its file, kept open while mapped
 
   _KEVENT() = default;
   ~_KEVENT();  // unmaps the shared part
@@ -36,6 +38,9 @@ constexpr uint32_t kEventHeldWithSleepers = 2;
 
 // A synchronization (auto-reset) event, initially signalled unless told.
 void InitializeSynchronizationEvent(KEVENT& event, bool signalled = true);
+// An event of either kind. A notification event stays signalled when a wait
+// is satisfied and lets every waiter through: it gives no mutual exclusion.
+void InitializeEvent(KEVENT& event, EVENT_TYPE type, bool signalled);
 bool IsSignalled(KEVENT& event);
 
 // Waits: KeWaitForSingleObject honours its time-out (relative when

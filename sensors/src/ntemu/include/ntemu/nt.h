@@ -30,6 +30,7 @@ typedef LONG* PLONG;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
 typedef char CCHAR;
 typedef UCHAR BOOLEAN;
 typedef BOOLEAN* PBOOLEAN;
@@ -59,6 +60,7 @@ typedef union _LARGE_INTEGER {
 #define NT_ERROR(Status) ((((ULONG)(Status)) >> 30) == 3)
 
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_OBJECT_NAME_EXISTS ((NTSTATUS)0x40000000L)  // opened, not created
 // Success-valued ends of a wait that did not get the object.
 #define STATUS_USER_APC ((NTSTATUS)0x000000C0L)
 #define STATUS_ALERTED ((NTSTATUS)0x00000101L)
@@ -137,8 +139,14 @@ typedef enum _KWAIT_REASON { Executive = 0 } KWAIT_REASON;
 
 #define IO_NO_INCREMENT 0
 
-// Events are created and owned by the stand-in; the driver only holds pointers.
+// Events are created and owned by the stand-in; the driver only holds
+// pointers, and reads an event's kind from the dispatcher header it starts
+// with.
 typedef struct _KEVENT KEVENT, *PKEVENT, *PRKEVENT;
+typedef enum _EVENT_TYPE { NotificationEvent = 0, SynchronizationEvent = 1 } EVENT_TYPE;
+typedef struct _DISPATCHER_HEADER {
+  UCHAR Type;  // an event's EVENT_TYPE
+} DISPATCHER_HEADER, *PDISPATCHER_HEADER;
 
 // Security: SIDs, access lists and descriptors as the kernel lays them out.
 typedef ULONG ACCESS_MASK;
@@ -146,6 +154,7 @@ typedef ULONG SECURITY_INFORMATION;
 typedef PVOID PSID;
 typedef PVOID PSECURITY_DESCRIPTOR;
 typedef struct _OBJECT_TYPE* POBJECT_TYPE;
+typedef struct _OBJECT_HANDLE_INFORMATION* POBJECT_HANDLE_INFORMATION;
 typedef struct _ACCESS_STATE* PACCESS_STATE;
 
 typedef struct _SID_IDENTIFIER_AUTHORITY {
@@ -201,6 +210,7 @@ typedef struct _SECURITY_DESCRIPTOR {
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220
 #define DACL_SECURITY_INFORMATION 0x00000004
+#define OBJ_OPENIF 0x00000080
 #define OBJ_CASE_INSENSITIVE 0x00000040
 #define OBJ_KERNEL_HANDLE 0x00000200
 #define EVENT_MODIFY_STATE 0x0002
@@ -338,6 +348,14 @@ NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 PKEVENT IoCreateSynchronizationEvent(PUNICODE_STRING EventName, PHANDLE EventHandle);
 NTSTATUS ZwOpenEvent(PHANDLE EventHandle, ACCESS_MASK DesiredAccess,
                      POBJECT_ATTRIBUTES ObjectAttributes);
+NTSTATUS ZwCreateEvent(PHANDLE EventHandle, ACCESS_MASK DesiredAccess,
+                       POBJECT_ATTRIBUTES ObjectAttributes, EVENT_TYPE EventType,
+                       BOOLEAN InitialState);
+// The object behind a handle, referenced; events are the only type.
+NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess,
+                                   POBJECT_TYPE ObjectType, KPROCESSOR_MODE AccessMode,
+                                   PVOID* Object, POBJECT_HANDLE_INFORMATION HandleInformation);
+LONG_PTR ObfDereferenceObject(PVOID Object);
 NTSTATUS ZwClose(HANDLE Handle);
 
 // Security descriptors, and setting one on an object through a handle.
@@ -358,3 +376,4 @@ NTSTATUS ZwSetSecurityObject(HANDLE Handle, SECURITY_INFORMATION SecurityInforma
 }
 
 #define IoCompleteRequest IofCompleteRequest
+#define ObDereferenceObject ObfDereferenceObject

@@ -13,7 +13,7 @@ namespace ntemu {
 
 // Creation failures: the next creation of that kind fails with the status
 // (0 clears the fault). An injected event failure makes
-// IoCreateSynchronizationEvent return no event.
+// IoCreateSynchronizationEvent return no event and ZwCreateEvent fail.
 void FailNextDeviceCreation(NTSTATUS status);
 void FailNextLinkCreation(NTSTATUS status);
 void FailNextEventCreation();
@@ -42,6 +42,8 @@ size_t EventHandleCount(const std::string& name);
 size_t OpenHandleCount();
 size_t DeviceCount();
 size_t LinkCount();
+// References ObReferenceObjectByHandle handed out that were not given back.
+size_t ReferenceCount();
 // Handles closed with ZwClose that were not open (0 included).
 size_t InvalidCloseCount();
 
