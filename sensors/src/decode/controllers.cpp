@@ -1,5 +1,6 @@
 #include "decode/controllers.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace omzi2c::decode {
@@ -192,6 +193,30 @@ std::string ControllersMarkdown() {
     text += std::string("| ") + ids + " | " + c.name + " | " + std::to_string(c.function) + " | " +
             (suggestion ? SuggestionText(*suggestion) : "not served") + " | " +
             ChipsetList(others) + " | " + remark + " |\n";
+  }
+  return text;
+}
+
+std::string ControllersByChipsetMarkdown() {
+  // Each configuration with its controllers' names, a name once per row
+  // (a controller may have several device IDs).
+  std::vector<std::pair<std::string, std::vector<std::string>>> rows;
+  for (const KnownController& c : KnownControllers()) {
+    const auto suggestion = Suggest(c);
+    const std::string key = suggestion ? SuggestionText(*suggestion) : "not served";
+    const std::string name = std::string(c.name) + (c.tested ? " (tested in QEMU)" : "");
+    auto row =
+        std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.first == key; });
+    if (row == rows.end()) row = rows.insert(rows.end(), {key, {}});
+    if (std::find(row->second.begin(), row->second.end(), name) == row->second.end())
+      row->second.push_back(name);
+  }
+  std::string text = "| Chipset | controllers |\n|---|---|\n";
+  for (const auto& [key, names] : rows) {
+    text += "| " + key + " |";
+    for (size_t i = 0; i < names.size(); ++i)
+      text += (i == 0 ? " " : ", ") + names[i];
+    text += " |\n";
   }
   return text;
 }

@@ -56,7 +56,13 @@ std::string SuggestionText(const ChipsetSuggestion& suggestion);
 // "2, 3" for a bit set of codes.
 std::string ChipsetList(uint32_t chipsets);
 
-// The table as the README shows it (Markdown), one row per controller.
+// The table as docs/controllers.md shows it (Markdown), one row per
+// controller.
 std::string ControllersMarkdown();
+
+// The README's summary of the table (Markdown): one row per configuration
+// (a code, with HostFunction where needed, or "not served"), in the order the
+// table first names it, with the names of the controllers it takes.
+std::string ControllersByChipsetMarkdown();
 
 }  // namespace omzi2c::decode

@@ -42,9 +42,9 @@ const char kOverview[] =
 #endif
     "  -y, --yes           do not ask before writes\n"
     "  -f, --force         drive the SMBus host even though a kernel driver holds\n"
-    "                      it (checked on Linux with --board ports; on Windows the\n"
-    "                      installed driver is the host's only driver: nothing to\n"
-    "                      check)\n"
+    "                      it (checked on Linux with --board ports; on Windows\n"
+    "                      nothing is checked: firmware or another driver may\n"
+    "                      use the host unseen)\n"
     "  -a, --all-addresses allow chip addresses 0x00-0x07 and 0x78-0x7f\n"
     "  --json              sensors, spd and pci: print one JSON document\n"
     "  -h, --help          this text; COMMAND --help describes a command\n"

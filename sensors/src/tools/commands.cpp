@@ -16,7 +16,7 @@ const std::vector<CommandInfo> kCommands = {
      "failed, and prints the 16-column grid: the address where a device\n"
      "answered, -- elsewhere. A probe that ends in\n"
      "anything but 'no device there' (a time-out, a host error, a service that\n"
-     "is off, a controller without a back-end) stops the scan: exit status 2.\n"},
+     "is off) stops the scan: exit status 2.\n"},
     {"get", "get CHIP [REG [MODE]]", "read one register (MODE b byte, w word, c, s block)",
      "Without REG: receive byte. MODE b (default): read byte at REG; w: read word\n"
      "(low byte first on the bus); c: send REG as a byte, then receive byte;\n"

@@ -52,7 +52,7 @@ const char* ResultWords(uint8_t result) {
     case kResultTimeout:
       return "time-out: the host did not become free or did not finish";
     case kResultNotSupported:
-      return "not supported by this controller, or no back-end for its Chipset";
+      return "not supported by this controller";
     case kResultBusBusy:
       return "bus busy";
     case kResultHostNotReady:

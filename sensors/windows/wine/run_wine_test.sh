@@ -580,8 +580,10 @@ run_case fault-ec-status-00 "$SMB Chipset=10" "fault=ec-status-00" "fault.txt"
 run_case fault-ec-status-85 "$SMB Chipset=10" "fault=ec-status-85" "fault.txt"
 run_case fault-ec-input-stuck "$SMB Chipset=10" "fault=ec-input-stuck" "fault.txt"
 run_case fault-ec-event-stuck "$SMB Chipset=10" "fault=ec-event-stuck" "fault.txt"
-# A controller kind whose host is found but has no back-end yet.
-run_case chipset-7 "$SMB Chipset=7" "" "fault.txt"
+# The chunk-buffer host (Chipset 7) on the fault cases' requests with no
+# fault injected: the raw requests there (short buffers, the reserved code)
+# on a healthy host of this kind.
+run_case chipset-7-fault-requests "$SMB Chipset=7" "" "fault.txt"
 # The chunk-buffer host (Chipset 7): requests, then each of its faults; both
 # error flags at once show which one wins.
 run_case chipset-7 "$SMB Chipset=7" "" "smbus.txt port.txt" restart
