@@ -41,7 +41,8 @@ class RobustMutexHold : public SharedHold {
     }
     if (result == EBUSY || result == ETIMEDOUT) return HoldOutcome::kTimedOut;
     if (result == EOWNERDEAD) {
-      pthread_mutex_consistent(mutex_);  // whatever the holder left half done, the host recovers from
+      // Whatever the holder left half done, the host recovers from.
+      pthread_mutex_consistent(mutex_);
       return HoldOutcome::kTakenAbandoned;
     }
     // ENOTRECOVERABLE cannot come: every taker of a dead holder's mutex makes
