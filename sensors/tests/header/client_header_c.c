@@ -20,6 +20,10 @@ int omzi2c_client_header_is_failure(omzi2c_status status) {
   }
 }
 
-/* Every function's type as the header declares it, taken by address. */
-omzi2c_status (*const omzi2c_client_header_read)(omzi2c_handle*, uint8_t, uint8_t,
-                                                 uint8_t*) = omzi2c_read_byte_data;
+/* A function's type as the header declares it, taken by address (a function
+ * rather than a constant, which C++ would give internal linkage and warn
+ * about as unused). */
+typedef omzi2c_status (*omzi2c_client_header_read_type)(omzi2c_handle*, uint8_t, uint8_t, uint8_t*);
+omzi2c_client_header_read_type omzi2c_client_header_read(void) {
+  return omzi2c_read_byte_data;
+}
